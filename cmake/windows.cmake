@@ -1,0 +1,84 @@
+# MinGW-w64 build: Tallowguard.exe (static, GUI subsystem), the unit tests
+# that run under Wine, and the end-to-end tests that drive the program.
+enable_language(RC)
+add_compile_options(-ffunction-sections -fdata-sections)
+add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
+
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(TG_WIN_LIBS shell32 ole32 uuid advapi32 user32 gdi32 winhttp comctl32 shlwapi)
+
+add_library(tg_core STATIC ${TG_CORE_SOURCES})
+target_include_directories(tg_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(tg_core PRIVATE ${TG_WARNINGS})
+
+add_library(tg_shell STATIC ${TG_SHELL_SOURCES})
+target_include_directories(tg_shell PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(tg_shell PRIVATE ${TG_WARNINGS})
+target_link_libraries(tg_shell PUBLIC tg_core ${TG_WIN_LIBS})
+
+# Event-log message table: windmc compiles UTF-16 texts; the .rc attaches them
+# to the neutral language.
+set(TG_MC_DIR ${CMAKE_BINARY_DIR}/mc)
+add_custom_command(
+  OUTPUT ${TG_MC_DIR}/MSG00409.bin ${TG_MC_DIR}/messages.h
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TG_MC_DIR}
+  COMMAND ${TG_WINDMC} -U -h ${TG_MC_DIR} -r ${TG_MC_DIR} ${CMAKE_SOURCE_DIR}/src/res/messages.mc
+  DEPENDS ${CMAKE_SOURCE_DIR}/src/res/messages.mc
+  VERBATIM)
+add_custom_target(tg_messages DEPENDS ${TG_MC_DIR}/MSG00409.bin)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/res/tallowguard.rc PROPERTIES
+  OBJECT_DEPENDS "${TG_MC_DIR}/MSG00409.bin;${CMAKE_SOURCE_DIR}/src/res/tallowguard.manifest")
+
+add_executable(Tallowguard WIN32
+  ${CMAKE_SOURCE_DIR}/src/frontdoor/winmain_win32.cpp
+  ${CMAKE_SOURCE_DIR}/src/res/tallowguard.rc)
+add_dependencies(Tallowguard tg_messages)
+target_include_directories(Tallowguard PRIVATE ${TG_MC_DIR} ${CMAKE_SOURCE_DIR}/src/res)
+target_compile_options(Tallowguard PRIVATE ${TG_WARNINGS})
+target_link_libraries(Tallowguard PRIVATE tg_shell)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${TG_MC_DIR} -I${CMAKE_SOURCE_DIR}/src/res")
+
+# Tests run under Wine in one prefix made per run (see tools/wine-prefix.sh).
+set(TG_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+add_test(NAME wine_prefix COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh ${TG_PREFIX})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
+set(TG_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine-run.sh ${TG_PREFIX})
+
+if(TG_CORE_TESTS)
+  add_executable(core_tests ${TG_CORE_TESTS})
+  target_compile_options(core_tests PRIVATE ${TG_WARNINGS})
+  target_link_libraries(core_tests PRIVATE tg_core GTest::gtest_main)
+  add_test(NAME core_tests_wine COMMAND ${TG_WINE_RUN} $<TARGET_FILE:core_tests>)
+  set_tests_properties(core_tests_wine PROPERTIES FIXTURES_REQUIRED wine)
+endif()
+
+if(TG_SHELL_TESTS)
+  add_executable(shell_tests ${TG_SHELL_TESTS})
+  add_dependencies(shell_tests Tallowguard)
+  target_compile_options(shell_tests PRIVATE ${TG_WARNINGS})
+  target_include_directories(shell_tests PRIVATE ${TG_MC_DIR})
+  target_link_libraries(shell_tests PRIVATE tg_shell GTest::gtest_main)
+  add_test(NAME shell_tests_wine COMMAND ${TG_WINE_RUN} $<TARGET_FILE:shell_tests>)
+  set_tests_properties(shell_tests_wine PROPERTIES FIXTURES_REQUIRED wine
+    ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard>")
+endif()
+
+# End-to-end tests: Python unittest modules that run the real program.
+file(GLOB TG_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(py ${TG_E2E_TESTS})
+  get_filename_component(name ${py} NAME_WE)
+  add_test(NAME e2e_${name}
+           COMMAND python3 -m unittest -v ${name}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine
+    ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard>;TG_PREFIX=${TG_PREFIX};TG_BUILD=${CMAKE_BINARY_DIR};WINEDEBUG=-all"
+    TIMEOUT 600)
+endforeach()
+
+foreach(src ${TG_BENCHES})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE tg_core)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endforeach()

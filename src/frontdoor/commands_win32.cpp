@@ -1,0 +1,64 @@
+#include "frontdoor/commands_win32.h"
+
+#include "cloud/cloud_win32.h"
+#include "frontdoor/app_win32.h"
+#include "frontdoor/cli.h"
+#include "install/service_win32.h"
+
+#include <string>
+
+int cmd_not_available(const char* option)
+{
+    console_open();
+    console_print("%s is not available in this build.\n", option);
+    return 1;
+}
+
+int cmd_status()
+{
+    console_open();
+    StatusInfo s{};
+    s.installed = file_exists(g_app.paths.installed_exe);
+    s.installed_exe = g_app.paths.installed_exe;
+    char mode[32];
+    config_get("install_mode", mode, sizeof(mode), "service");
+    s.install_mode = mode;
+    char state[32] = "";
+    s.service_registered = service_query(state, sizeof(state));
+    s.service_state = state;
+    s.signatures = 0;
+    s.signatures_db = g_app.paths.signatures_db;
+    counters_load();
+    s.scanned = counters_scanned();
+    s.detected = counters_detected();
+    char last_quick[64], last_full[64];
+    stats_get("last_quick", last_quick, sizeof(last_quick), "never");
+    stats_get("last_full", last_full, sizeof(last_full), "never");
+    s.last_quick = last_quick;
+    s.last_full = last_full;
+    cloud_load_state();
+    s.server_url = g_cloud.server_url;
+    s.install_id = g_cloud.install_id;
+    s.realtime_allowed = cloud_realtime_allowed() != 0;
+    std::string text = cli_status_text(s);
+    console_write(text.data(), text.size());
+    return 0;
+}
+
+int cmd_set_server(const char* url)
+{
+    console_open();
+    std::string u = cli_normalise_server_url(url);
+    config_set("server_url", u.c_str());
+    config_set("install_id", "");
+    config_set("install_token", "");
+    console_print("Server set to %s\n", u.empty() ? "(standalone)" : u.c_str());
+    return 0;
+}
+
+int cmd_quarantine_list()
+{
+    console_open();
+    console_print("Quarantine is empty.\n");
+    return 0;
+}

@@ -1,0 +1,117 @@
+#include "frontdoor/app_win32.h"
+#include "frontdoor/settings.h"
+
+#include <cstdio>
+
+void settings_read(const char* path, const char* key, char* out, size_t size, const char* def)
+{
+    std::string text;
+    if (path == nullptr || path[0] == '\0' || !file_read_all(path, &text)) {
+        settings_get(nullptr, 0, key, out, size, def);
+        return;
+    }
+    settings_get(text.data(), text.size(), key, out, size, def);
+}
+
+bool settings_write(const char* path, const char* key, const char* value)
+{
+    if (path == nullptr || path[0] == '\0')
+        return false;
+    FileLock lock(path);
+    std::string text;
+    bool exists = file_read_all(path, &text);
+    if (!exists && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        // There but unreadable (locked, a directory): never replace it with
+        // a file that holds only this key.
+        return false;
+    }
+    std::string next = settings_set(exists ? text.data() : nullptr, text.size(), key, value);
+    return file_replace_atomic(path, next);
+}
+
+void config_get(const char* key, char* out, size_t size, const char* def)
+{
+    settings_read(g_app.paths.config_ini, key, out, size, def);
+}
+
+bool config_set(const char* key, const char* value)
+{
+    return settings_write(g_app.paths.config_ini, key, value);
+}
+
+void stats_get(const char* key, char* out, size_t size, const char* def)
+{
+    settings_read(g_app.paths.stats_ini, key, out, size, def);
+}
+
+bool stats_set(const char* key, const char* value)
+{
+    return settings_write(g_app.paths.stats_ini, key, value);
+}
+
+// Lifetime counters. `base` is what stats.ini held when last loaded or
+// saved; `pending` what this process has added since.
+static volatile LONG g_scanned_base, g_detected_base;
+static volatile LONG g_scanned_pending, g_detected_pending;
+
+static LONG read_counter(const std::string& text, const char* key)
+{
+    char v[64];
+    settings_get(text.empty() ? nullptr : text.data(), text.size(), key, v, sizeof(v), "0");
+    long n = settings_atol(v);
+    if (n > 0x7fffffffL)
+        n = 0x7fffffffL;
+    if (n < -0x7fffffffL - 1)
+        n = -0x7fffffffL - 1;
+    return static_cast<LONG>(n);
+}
+
+void counters_load()
+{
+    std::string text;
+    file_read_all(g_app.paths.stats_ini, &text);
+    InterlockedExchange(&g_scanned_base, read_counter(text, "scanned"));
+    InterlockedExchange(&g_detected_base, read_counter(text, "detected"));
+}
+
+static LONG sat_add(LONG a, LONG b)
+{
+    long long s = static_cast<long long>(a) + b;
+    if (s > 0x7fffffffLL)
+        return 0x7fffffff;
+    if (s < 0)
+        return a;
+    return static_cast<LONG>(s);
+}
+
+void counters_save()
+{
+    const char* path = g_app.paths.stats_ini;
+    FileLock lock(path);
+    std::string text;
+    bool exists = file_read_all(path, &text);
+    if (!exists && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return;
+    LONG ds = InterlockedExchange(&g_scanned_pending, 0);
+    LONG dd = InterlockedExchange(&g_detected_pending, 0);
+    LONG scanned = sat_add(read_counter(text, "scanned"), ds);
+    LONG detected = sat_add(read_counter(text, "detected"), dd);
+    char v[32];
+    snprintf(v, sizeof(v), "%ld", static_cast<long>(scanned));
+    std::string next = settings_set(exists ? text.data() : nullptr, text.size(), "scanned", v);
+    snprintf(v, sizeof(v), "%ld", static_cast<long>(detected));
+    next = settings_set(next.data(), next.size(), "detected", v);
+    if (!file_replace_atomic(path, next)) {
+        // Keep the increments for the next save.
+        InterlockedExchangeAdd(&g_scanned_pending, ds);
+        InterlockedExchangeAdd(&g_detected_pending, dd);
+        return;
+    }
+    InterlockedExchange(&g_scanned_base, scanned);
+    InterlockedExchange(&g_detected_base, detected);
+}
+
+void counters_add_scanned(long n) { InterlockedExchangeAdd(&g_scanned_pending, static_cast<LONG>(n)); }
+void counters_add_detected(long n) { InterlockedExchangeAdd(&g_detected_pending, static_cast<LONG>(n)); }
+long counters_scanned() { return sat_add(g_scanned_base, g_scanned_pending); }
+long counters_detected() { return sat_add(g_detected_base, g_detected_pending); }

@@ -1,0 +1,87 @@
+// Process entry: turns the wide command line into ANSI arguments, decides
+// the per-user flag, prepares the shared state and runs exactly one action.
+#include "frontdoor/app_win32.h"
+#include "frontdoor/cli.h"
+#include "frontdoor/commands_win32.h"
+#include "frontdoor/handles.h"
+#include "install/service_win32.h"
+
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+static bool run_value_present()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    bool found = RegQueryValueExA(key, "Tallowguard", nullptr, nullptr, nullptr, nullptr) ==
+                 ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+}
+
+static bool decide_per_user(const char* arg1)
+{
+    if (arg1 != nullptr && (ascii_stricmp(arg1, "--tray") == 0 ||
+                            ascii_stricmp(arg1, "--service") == 0 ||
+                            ascii_stricmp(arg1, "--notify") == 0))
+        return cli_per_user(arg1, false, false);
+    char state[32];
+    bool registered = service_query(state, sizeof(state));
+    return cli_per_user(arg1, registered, registered ? false : run_value_present());
+}
+
+static int run(int argc, const char* const* argv)
+{
+    g_app.per_user = decide_per_user(argc > 1 ? argv[1] : nullptr);
+    paths_init(g_app.per_user);
+    make_dir_path(g_app.paths.data_dir);
+    counters_load();
+
+    switch (cli_select(argc, argv)) {
+    case CliAction::Status:
+        return cmd_status();
+    case CliAction::SetServer:
+        return cmd_set_server(argv[2]);
+    case CliAction::QuarantineList:
+        return cmd_quarantine_list();
+    case CliAction::Usage: {
+        console_open();
+        std::string text = cli_usage_text(argv[0], g_app.paths.signatures_db);
+        console_write(text.data(), text.size());
+        return 1;
+    }
+    case CliAction::Setup:
+        return cmd_not_available(argc > 1 ? argv[1] : "Setup");
+    default:
+        return cmd_not_available(argv[1]);
+    }
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    int wargc = 0;
+    LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
+    std::vector<std::string> args;
+    if (wargv != nullptr) {
+        for (int i = 0; i < wargc; i++) {
+            int n = WideCharToMultiByte(CP_ACP, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string a(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+            if (n > 0)
+                WideCharToMultiByte(CP_ACP, 0, wargv[i], -1, &a[0], n, nullptr, nullptr);
+            a.resize(strlen(a.c_str()));
+            args.push_back(a);
+        }
+        LocalFree(wargv);
+    }
+    if (args.empty())
+        args.push_back("Tallowguard.exe");
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    return run(static_cast<int>(args.size()), argv.data());
+}

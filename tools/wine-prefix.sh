@@ -1,0 +1,21 @@
+#!/bin/sh
+# Make (once) and warm up the Wine prefix that the tests share. Wine's
+# daemons keep the stdout/stderr of whoever started them, so they are started
+# here with every stream detached; a test runner reading a pipe would
+# otherwise wait for them forever.
+set -eu
+prefix=$1
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$prefix/system.reg" ]; then
+    wineboot --init >/dev/null 2>&1 </dev/null
+fi
+wineserver -p >/dev/null 2>&1 </dev/null
+wine cmd /c exit >/dev/null 2>&1 </dev/null
+# The shell folders are links into $HOME in a new prefix: make them real,
+# empty folders so that nothing scans or watches the Linux home.
+for u in "$prefix"/drive_c/users/*; do
+    for f in Desktop Documents Downloads Music Pictures Videos; do
+        if [ -L "$u/$f" ]; then rm -f "$u/$f"; mkdir -p "$u/$f"; fi
+    done
+done
+exit 0
