@@ -58,7 +58,7 @@ if(TG_SHELL_TESTS)
   add_dependencies(shell_tests Tallowguard)
   target_compile_options(shell_tests PRIVATE ${TG_WARNINGS})
   target_include_directories(shell_tests PRIVATE ${TG_MC_DIR})
-  target_link_libraries(shell_tests PRIVATE tg_shell GTest::gtest_main)
+  target_link_libraries(shell_tests PRIVATE tg_shell GTest::gtest)
   add_test(NAME shell_tests_wine COMMAND ${TG_WINE_RUN} $<TARGET_FILE:shell_tests>)
   set_tests_properties(shell_tests_wine PROPERTIES FIXTURES_REQUIRED wine
     ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard>")

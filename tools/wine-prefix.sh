@@ -9,8 +9,8 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$prefix/system.reg" ]; then
     wineboot --init >/dev/null 2>&1 </dev/null
 fi
-wineserver -p >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+wineserver -p >/dev/null 2>&1 </dev/null || true
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 # The shell folders are links into $HOME in a new prefix: make them real,
 # empty folders so that nothing scans or watches the Linux home.
 for u in "$prefix"/drive_c/users/*; do

@@ -10,9 +10,9 @@
 #include <string>
 
 struct AppState {
-    bool per_user;       // per-user data directory (tray mode)
+    bool per_user;         // per-user data directory (tray mode)
     volatile LONG console; // console flag: console text is printed only while set
-    HANDLE out;          // where console text goes once the flag is set
+    HANDLE out;            // where console text goes once the flag is set
     Paths paths;
 };
 extern AppState g_app;

@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-static bool is(const char* a, const char* opt) { return a != nullptr && ascii_stricmp(a, opt) == 0; }
+static bool is(const char* a, const char* opt)
+{
+    return a != nullptr && ascii_stricmp(a, opt) == 0;
+}
 
 CliAction cli_select(int argc, const char* const* argv)
 {
@@ -65,7 +68,10 @@ bool cli_per_user(const char* arg1, bool service_registered, bool run_value_pres
 
 namespace {
 
-void add(std::string& out, const char* text) { out += text; }
+void add(std::string& out, const char* text)
+{
+    out += text;
+}
 
 // One "%s<rest>" usage line.
 void add_cmd(std::string& out, const char* argv0, const char* rest)
@@ -163,7 +169,8 @@ std::string cli_status_text(const StatusInfo& s)
     o += buf;
     if (!standalone) {
         bool reg = s.install_id != nullptr && s.install_id[0] != '\0';
-        bounded_format(buf, sizeof(buf), "  Install ID: %s\n", reg ? s.install_id : "(not registered)");
+        bounded_format(buf, sizeof(buf), "  Install ID: %s\n",
+                       reg ? s.install_id : "(not registered)");
         o += buf;
         bounded_format(buf, sizeof(buf), "  Realtime  : %s\n",
                        s.realtime_allowed ? "ON" : "OFF (server policy)");

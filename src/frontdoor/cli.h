@@ -46,17 +46,17 @@ std::string cli_normalise_server_url(const char* url);
 struct StatusInfo {
     bool installed;
     const char* installed_exe;
-    const char* install_mode;  // config.ini install_mode
+    const char* install_mode; // config.ini install_mode
     bool service_registered;
     const char* service_state; // state word when registered
     int signatures;
     const char* signatures_db;
     long scanned;
     long detected;
-    const char* last_quick;    // "never" when absent
+    const char* last_quick; // "never" when absent
     const char* last_full;
-    const char* server_url;    // empty = standalone
-    const char* install_id;    // empty = not registered
+    const char* server_url; // empty = standalone
+    const char* install_id; // empty = not registered
     bool realtime_allowed;
 };
 

@@ -1,6 +1,7 @@
 #include "frontdoor/commands_win32.h"
 
 #include "cloud/cloud_win32.h"
+#include "detect/quarantine.h"
 #include "frontdoor/app_win32.h"
 #include "frontdoor/cli.h"
 #include "install/service_win32.h"
@@ -59,6 +60,12 @@ int cmd_set_server(const char* url)
 int cmd_quarantine_list()
 {
     console_open();
-    console_print("Quarantine is empty.\n");
+    std::string db;
+    if (!file_read_all(g_app.paths.quarantine_db, &db)) {
+        console_print("Quarantine is empty.\n");
+        return 0;
+    }
+    std::string text = quar_list_text(db.data(), db.size());
+    console_write(text.data(), text.size());
     return 0;
 }

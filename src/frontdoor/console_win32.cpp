@@ -26,8 +26,9 @@ void console_open()
     }
     if (!AttachConsole(ATTACH_PARENT_PROCESS) && !AllocConsole())
         return;
-    HANDLE con = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE con =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (con == INVALID_HANDLE_VALUE)
         return;
     SetStdHandle(STD_OUTPUT_HANDLE, con);

@@ -3,8 +3,8 @@
 
 #include <sddl.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 // A settings file or index is small; anything larger than this is not ours
@@ -14,8 +14,9 @@ static const LONGLONG kMaxWholeFile = 256LL * 1024 * 1024;
 bool file_read_all(const char* path, std::string* out)
 {
     out->clear();
-    HandleHolder h(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    HandleHolder h(CreateFileA(path, GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.ok())
         return false;
     LARGE_INTEGER size;

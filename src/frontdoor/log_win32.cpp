@@ -55,9 +55,10 @@ void report_event(DWORD event_id, WORD type, const char* s1, const char* s2, con
 void register_event_source(const char* message_file)
 {
     HKEY key = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE,
-                              "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tallowguard",
-                              0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    LONG rc =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tallowguard",
+                        0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
     if (rc != ERROR_SUCCESS) {
         log_msg("WARN", "could not register event log source");
         return;

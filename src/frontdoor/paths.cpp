@@ -16,13 +16,15 @@ bool path_join(char* out, size_t size, const char* a, const char* b)
 static void on_system_drive(char* out, size_t size, const char* system_drive, const char* folder)
 {
     char drive[TG_SYSTEM_DRIVE_SIZE] = "C:";
-    if (system_drive != nullptr && system_drive[0] != '\0' &&
-        strlen(system_drive) < sizeof(drive))
+    if (system_drive != nullptr && system_drive[0] != '\0' && strlen(system_drive) < sizeof(drive))
         bounded_copy(drive, system_drive, sizeof(drive));
     bounded_format(out, size, "%s\\%s", drive, folder);
 }
 
-static bool usable(const char* s) { return s != nullptr && s[0] != '\0'; }
+static bool usable(const char* s)
+{
+    return s != nullptr && s[0] != '\0';
+}
 
 void paths_compute(const PathInputs& in, bool per_user, Paths* p)
 {

@@ -48,7 +48,10 @@ bool file_exists(const char* path)
 
 static void (*g_clock_override)(LocalTime*) = nullptr;
 
-void clock_set_override(void (*fn)(LocalTime* out)) { g_clock_override = fn; }
+void clock_set_override(void (*fn)(LocalTime* out))
+{
+    g_clock_override = fn;
+}
 
 LocalTime clock_now()
 {

@@ -111,7 +111,19 @@ void counters_save()
     InterlockedExchange(&g_detected_base, detected);
 }
 
-void counters_add_scanned(long n) { InterlockedExchangeAdd(&g_scanned_pending, static_cast<LONG>(n)); }
-void counters_add_detected(long n) { InterlockedExchangeAdd(&g_detected_pending, static_cast<LONG>(n)); }
-long counters_scanned() { return sat_add(g_scanned_base, g_scanned_pending); }
-long counters_detected() { return sat_add(g_detected_base, g_detected_pending); }
+void counters_add_scanned(long n)
+{
+    InterlockedExchangeAdd(&g_scanned_pending, static_cast<LONG>(n));
+}
+void counters_add_detected(long n)
+{
+    InterlockedExchangeAdd(&g_detected_pending, static_cast<LONG>(n));
+}
+long counters_scanned()
+{
+    return sat_add(g_scanned_base, g_scanned_pending);
+}
+long counters_detected()
+{
+    return sat_add(g_detected_base, g_detected_pending);
+}

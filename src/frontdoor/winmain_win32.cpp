@@ -17,17 +17,17 @@ static bool run_value_present()
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
                       KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
-    bool found = RegQueryValueExA(key, "Tallowguard", nullptr, nullptr, nullptr, nullptr) ==
-                 ERROR_SUCCESS;
+    bool found =
+        RegQueryValueExA(key, "Tallowguard", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(key);
     return found;
 }
 
 static bool decide_per_user(const char* arg1)
 {
-    if (arg1 != nullptr && (ascii_stricmp(arg1, "--tray") == 0 ||
-                            ascii_stricmp(arg1, "--service") == 0 ||
-                            ascii_stricmp(arg1, "--notify") == 0))
+    if (arg1 != nullptr &&
+        (ascii_stricmp(arg1, "--tray") == 0 || ascii_stricmp(arg1, "--service") == 0 ||
+         ascii_stricmp(arg1, "--notify") == 0))
         return cli_per_user(arg1, false, false);
     char state[32];
     bool registered = service_query(state, sizeof(state));

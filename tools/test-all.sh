@@ -1,0 +1,25 @@
+#!/bin/sh
+# Everything CI runs, on a fresh Debian 12 machine: installs what is missing,
+# checks formatting, builds the native core (sanitizers, fuzzers) and both
+# MinGW programs, and runs every test (natively and under Wine).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/install-deps.sh"
+cd "$root"
+
+echo "== format check"
+files=$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'fuzz/*.cpp' 'bench/*.cpp' 2>/dev/null || true)
+if [ -n "$files" ]; then
+    clang-format --dry-run --Werror $files
+fi
+
+echo "== native core (clang, ASan, UBSan)"
+tools/build.sh native
+ctest --test-dir build/native --output-on-failure -j2
+
+echo "== i686 program (shipped build)"
+tools/build.sh win32
+
+echo "== x86_64 program and tests under Wine"
+tools/build.sh win64
+ctest --test-dir build/win64 --output-on-failure -j2
