@@ -82,6 +82,8 @@ void settings_read(const char* path, const char* key, char* out, size_t size, co
 bool settings_write(const char* path, const char* key, const char* value);
 void config_get(const char* key, char* out, size_t size, const char* def);
 bool config_set(const char* key, const char* value);
+// Creates config.ini with the default lines when it does not exist yet.
+void config_write_default();
 void stats_get(const char* key, char* out, size_t size, const char* def);
 bool stats_set(const char* key, const char* value);
 

@@ -46,6 +46,15 @@ int cmd_status()
     return 0;
 }
 
+int cmd_installed_status()
+{
+    cmd_status();
+    console_print("\nPress Enter to close...");
+    char line[256];
+    console_read_line(line, sizeof(line));
+    return 0;
+}
+
 int cmd_set_server(const char* url)
 {
     console_open();

@@ -3,6 +3,8 @@
 #pragma once
 
 int cmd_status();
+// The installed copy started without arguments: status, then wait for Enter.
+int cmd_installed_status();
 int cmd_set_server(const char* url);
 int cmd_quarantine_list();
 // Scans and quarantine actions (detection engine).

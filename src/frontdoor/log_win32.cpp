@@ -1,4 +1,5 @@
 #include "frontdoor/app_win32.h"
+#include "frontdoor/eventlog.h"
 #include "frontdoor/handles.h"
 #include "frontdoor/logline.h"
 #include "frontdoor/notifylog.h"
@@ -44,10 +45,7 @@ void report_event(DWORD event_id, WORD type, const char* s1, const char* s2, con
     if (src == nullptr)
         return;
     const char* strings[3];
-    WORD count = 0;
-    for (const char* s : {s1, s2, s3})
-        if (s != nullptr)
-            strings[count++] = s;
+    WORD count = static_cast<WORD>(event_strings(s1, s2, s3, strings));
     ReportEventA(src, type, 0, event_id, nullptr, count, 0, count ? strings : nullptr, nullptr);
     DeregisterEventSource(src);
 }

@@ -39,6 +39,18 @@ bool config_set(const char* key, const char* value)
     return settings_write(g_app.paths.config_ini, key, value);
 }
 
+void config_write_default()
+{
+    const char* path = g_app.paths.config_ini;
+    FileLock lock(path);
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return;
+    file_replace_atomic(path, "# Tallowguard configuration\n"
+                              "realtime=1\n"
+                              "scan_interval_hours=6\n"
+                              "quarantine=1\n");
+}
+
 void stats_get(const char* key, char* out, size_t size, const char* def)
 {
     settings_read(g_app.paths.stats_ini, key, out, size, def);

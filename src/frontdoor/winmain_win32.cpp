@@ -34,6 +34,16 @@ static bool decide_per_user(const char* arg1)
     return cli_per_user(arg1, registered, registered ? false : run_value_present());
 }
 
+// Whether this process is the installed program (started from its Start
+// menu entry, say): then a run without arguments shows the status instead of
+// installing again.
+static bool running_installed_copy()
+{
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, self, sizeof(self));
+    return n > 0 && n < sizeof(self) && ascii_stricmp(self, g_app.paths.installed_exe) == 0;
+}
+
 static int run(int argc, const char* const* argv)
 {
     g_app.per_user = decide_per_user(argc > 1 ? argv[1] : nullptr);
@@ -42,6 +52,8 @@ static int run(int argc, const char* const* argv)
     counters_load();
 
     switch (cli_select(argc, argv)) {
+    case CliAction::Service:
+        return cmd_service();
     case CliAction::Status:
         return cmd_status();
     case CliAction::SetServer:
@@ -55,6 +67,8 @@ static int run(int argc, const char* const* argv)
         return 1;
     }
     case CliAction::Setup:
+        if (argc == 1 && running_installed_copy())
+            return cmd_installed_status();
         return cmd_not_available(argc > 1 ? argv[1] : "Setup");
     default:
         return cmd_not_available(argv[1]);

@@ -1,4 +1,6 @@
 """The command line: usage, options, --status, --set-server, --quarantine-list."""
+import os
+import shutil
 import subprocess
 import unittest
 
@@ -86,6 +88,20 @@ class CommandLine(PrefixTest):
                 rc, out = self.prefix.run(*args)
                 self.assertEqual(rc, 1)
                 self.assertEqual(out, "%s is not available in this build.\n" % args[0])
+
+
+    def test_installed_copy_without_arguments_shows_status_and_waits(self):
+        install_dir = self.prefix.c("Program Files", "Tallowguard")
+        os.makedirs(install_dir, exist_ok=True)
+        installed = os.path.join(install_dir, "Tallowguard.exe")
+        shutil.copy(EXE, installed)
+        try:
+            rc, out = self.prefix.run(stdin_text="\n", exe="C:\\Program Files\\Tallowguard\\Tallowguard.exe")
+        finally:
+            shutil.rmtree(install_dir, ignore_errors=True)
+        self.assertEqual(rc, 0)
+        self.assertTrue(out.startswith("Tallowguard 1.4.4\n  Installed : yes  (C:\\Program Files"), out)
+        self.assertTrue(out.endswith("\nPress Enter to close..."), out)
 
 
 class QuarantineList(PrefixTest):

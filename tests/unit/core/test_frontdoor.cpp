@@ -1,4 +1,5 @@
 #include "frontdoor/cli.h"
+#include "frontdoor/eventlog.h"
 #include "frontdoor/logline.h"
 #include "frontdoor/notifylog.h"
 #include "frontdoor/paths.h"
@@ -176,4 +177,14 @@ TEST(Text, BoundedCopyAndFormat)
     EXPECT_TRUE(bounded_format(b, sizeof(b), "%d", 12345));
     EXPECT_STREQ(b, "123");
     EXPECT_EQ(ascii_stricmp("--TRAY", "--tray"), 0);
+}
+
+TEST(EventLog, AbsentInsertionStringsAreSkipped)
+{
+    const char* out[3];
+    EXPECT_EQ(event_strings("a", nullptr, nullptr, out), 1);
+    EXPECT_STREQ(out[0], "a");
+    EXPECT_EQ(event_strings("a", nullptr, "c", out), 2);
+    EXPECT_STREQ(out[1], "c");
+    EXPECT_EQ(event_strings(nullptr, nullptr, nullptr, out), 0);
 }

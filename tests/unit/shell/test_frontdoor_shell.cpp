@@ -92,6 +92,18 @@ TEST(SettingsFile, MissingFileReadsDefaultsAndIsCreatedByAWrite)
     EXPECT_FALSE(stats_set("scanned", "1"));
 }
 
+TEST(SettingsFile, DefaultConfigurationOnlyWhenMissing)
+{
+    TempDir dir;
+    use_data_dir(dir.path);
+    config_write_default();
+    EXPECT_EQ(read_file(dir.file("config.ini")),
+              "# Tallowguard configuration\nrealtime=1\nscan_interval_hours=6\nquarantine=1\n");
+    write_file(dir.file("config.ini"), "mine=1\n");
+    config_write_default();
+    EXPECT_EQ(read_file(dir.file("config.ini")), "mine=1\n");
+}
+
 TEST(Counters, SavesAddThisProcessIncrementsToTheFile)
 {
     TempDir dir;
