@@ -1,0 +1,291 @@
+#include "detect/keywords.h"
+
+#include "detect/limits_scan.h"
+#include "frontdoor/text.h"
+
+#include <cstring>
+
+const char* const api_keywords[21] = {"CreateRemoteThread",
+                                      "WriteProcessMemory",
+                                      "ReadProcessMemory",
+                                      "VirtualAllocEx",
+                                      "VirtualProtectEx",
+                                      "SetWindowsHookEx",
+                                      "GetAsyncKeyState",
+                                      "GetForegroundWindow",
+                                      "URLDownloadToFile",
+                                      "NtUnmapViewOfSection",
+                                      "RtlDecompressBuffer",
+                                      "IsDebuggerPresent",
+                                      "CreateToolhelp32Snapshot",
+                                      "Process32First",
+                                      "AdjustTokenPrivileges",
+                                      "SamIConnect",
+                                      "Mimikatz",
+                                      "sekurlsa",
+                                      "psexec",
+                                      "Invoke-ReflectivePEInjection",
+                                      nullptr};
+
+const char* const script_keywords[19] = {"invoke-mimikatz",
+                                         "-encodedcommand",
+                                         "-enc ",
+                                         "frombase64string",
+                                         "downloadstring",
+                                         "wscript.shell",
+                                         "shell.application",
+                                         "reg add",
+                                         "net user",
+                                         "net localgroup",
+                                         "schtasks",
+                                         "bypass",
+                                         "powershell",
+                                         "certutil -decode",
+                                         "bitsadmin",
+                                         "mshta",
+                                         "rundll32",
+                                         "wmic process call create",
+                                         nullptr};
+
+// Below this many bytes the data is scanned as one stream; above it, as four
+// interleaved streams so that the four table walks overlap in the CPU.
+static const size_t kStreamSplitBytes = 4096;
+static const int kStreams = 4;
+
+void keyword_matcher_build(KeywordMatcher* m, const char* const* table)
+{
+    *m = KeywordMatcher();
+
+    // Lower-cased keywords, each cut to the longest length we match.
+    std::vector<std::vector<unsigned char>> words;
+    for (const char* const* e = table; e != nullptr && *e != nullptr; e++) {
+        std::vector<unsigned char> w;
+        for (size_t i = 0; i < TG_KEYWORD_MAX_CHARS && (*e)[i] != '\0'; i++)
+            w.push_back(ascii_lower(static_cast<unsigned char>((*e)[i])));
+        if (w.empty())
+            m->empty_entries++;
+        if (w.size() > m->longest)
+            m->longest = w.size();
+        words.push_back(w);
+    }
+    m->entries = static_cast<int>(words.size());
+
+    // Byte classes: one per distinct keyword byte; an upper-case letter shares
+    // its lower-case letter's class. Every other byte is class 0. Keywords
+    // hold no NUL and, lower-cased, no A-Z, so classes stay below 256.
+    uint32_t classes = 1;
+    for (const auto& w : words) {
+        for (unsigned char c : w) {
+            if (m->byte_class[c] != 0)
+                continue;
+            m->byte_class[c] = static_cast<unsigned char>(classes);
+            if (c >= 'a' && c <= 'z')
+                m->byte_class[c - 32] = static_cast<unsigned char>(classes);
+            classes++;
+        }
+    }
+    m->classes = classes;
+
+    // Trie, with goto entries of -1 for missing edges. State 0 is the root.
+    const uint32_t kNone = 0xFFFFFFFFu;
+    std::vector<uint32_t> go(classes, kNone);
+    std::vector<std::vector<uint32_t>> outs(1);
+    for (size_t k = 0; k < words.size(); k++) {
+        if (words[k].empty())
+            continue;
+        uint32_t s = 0;
+        for (unsigned char c : words[k]) {
+            uint32_t& edge = go[s * classes + m->byte_class[c]];
+            if (edge == kNone) {
+                edge = static_cast<uint32_t>(outs.size());
+                outs.emplace_back();
+                go.resize(go.size() + classes, kNone);
+            }
+            s = go[s * classes + m->byte_class[c]];
+        }
+        outs[s].push_back(static_cast<uint32_t>(k));
+    }
+    const uint32_t states = static_cast<uint32_t>(outs.size());
+
+    // Breadth-first: failure links, full transitions, inherited outputs.
+    std::vector<uint32_t> fail(states, 0);
+    std::vector<uint32_t> order;
+    order.reserve(states);
+    for (uint32_t c = 0; c < classes; c++) {
+        uint32_t& t = go[c];
+        if (t == kNone) {
+            t = 0;
+        } else {
+            fail[t] = 0;
+            order.push_back(t);
+        }
+    }
+    for (size_t i = 0; i < order.size(); i++) {
+        uint32_t s = order[i];
+        const std::vector<uint32_t>& inherited = outs[fail[s]];
+        outs[s].insert(outs[s].end(), inherited.begin(), inherited.end());
+        for (uint32_t c = 0; c < classes; c++) {
+            uint32_t& t = go[s * classes + c];
+            if (t == kNone) {
+                t = go[fail[s] * classes + c];
+            } else {
+                fail[t] = go[fail[s] * classes + c];
+                order.push_back(t);
+            }
+        }
+    }
+
+    // Number the states so that those with matches come last: the scan then
+    // tells "something ends here" by one comparison.
+    std::vector<uint32_t> number(states);
+    uint32_t n = 0;
+    for (uint32_t s = 0; s < states; s++)
+        if (outs[s].empty())
+            number[s] = n++;
+    const uint32_t first_output = n;
+    for (uint32_t s = 0; s < states; s++)
+        if (!outs[s].empty())
+            number[s] = n++;
+
+    m->first_output = first_output * classes;
+    m->next.assign(static_cast<size_t>(states) * classes, 0);
+    m->out_begin.assign(states + 1, 0);
+    for (uint32_t s = 0; s < states; s++)
+        for (uint32_t c = 0; c < classes; c++)
+            m->next[number[s] * classes + c] = number[go[s * classes + c]] * classes;
+    std::vector<uint32_t> by_number(states);
+    for (uint32_t s = 0; s < states; s++)
+        by_number[number[s]] = s;
+    for (uint32_t k = 0; k < states; k++) {
+        const std::vector<uint32_t>& o = outs[by_number[k]];
+        m->out_begin[k] = static_cast<uint32_t>(m->out_entries.size());
+        m->out_entries.insert(m->out_entries.end(), o.begin(), o.end());
+    }
+    m->out_begin[states] = static_cast<uint32_t>(m->out_entries.size());
+}
+
+struct CountState {
+    const KeywordMatcher* m;
+    unsigned char* found;
+    int count;
+};
+
+// Marks the keywords that end in premultiplied state s. True once every
+// keyword has been seen: nothing is left to find.
+static bool note_matches(CountState* cs, uint32_t s)
+{
+    const uint32_t k = s / cs->m->classes;
+    for (uint32_t i = cs->m->out_begin[k]; i < cs->m->out_begin[k + 1]; i++) {
+        const uint32_t e = cs->m->out_entries[i];
+        if (!cs->found[e]) {
+            cs->found[e] = 1;
+            cs->count++;
+        }
+    }
+    return cs->count == cs->m->entries;
+}
+
+// Walks data[begin, end) from state s. True when every keyword was seen.
+static bool walk(CountState* cs, const unsigned char* data, size_t begin, size_t end, uint32_t s)
+{
+    const uint32_t* next = cs->m->next.data();
+    const unsigned char* cls = cs->m->byte_class;
+    const uint32_t first_output = cs->m->first_output;
+    for (size_t i = begin; i < end; i++) {
+        s = next[s + cls[data[i]]];
+        if (s >= first_output && note_matches(cs, s))
+            return true;
+    }
+    return false;
+}
+
+int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, size_t length)
+{
+    if (m->entries == m->empty_entries || length == 0)
+        return m->empty_entries;
+    std::vector<unsigned char> found(static_cast<size_t>(m->entries), 0);
+    CountState cs = {m, found.data(), m->empty_entries};
+
+    if (length < kStreamSplitBytes || m->longest > length / kStreams) {
+        walk(&cs, data, 0, length, 0);
+        return cs.count;
+    }
+
+    // Stream j covers the matches that end in [lo[j], hi[j]). Starting from
+    // the root longest-1 bytes early lets the automaton see every keyword
+    // that ends there; a keyword seen by two streams still counts once.
+    const size_t back = m->longest - 1;
+    size_t pos[kStreams];
+    size_t hi[kStreams];
+    const size_t piece = length / kStreams;
+    for (int j = 0; j < kStreams; j++) {
+        const size_t lo = piece * static_cast<size_t>(j);
+        pos[j] = lo < back ? 0 : lo - back;
+        hi[j] = (j == kStreams - 1) ? length : lo + piece;
+    }
+    // Every stream has at least piece bytes; walk them side by side.
+    const size_t together = piece;
+    const uint32_t* next = m->next.data();
+    const unsigned char* cls = m->byte_class;
+    const uint32_t first_output = m->first_output;
+    const unsigned char* p0 = data + pos[0];
+    const unsigned char* p1 = data + pos[1];
+    const unsigned char* p2 = data + pos[2];
+    const unsigned char* p3 = data + pos[3];
+    uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    for (size_t i = 0; i < together; i++) {
+        s0 = next[s0 + cls[p0[i]]];
+        s1 = next[s1 + cls[p1[i]]];
+        s2 = next[s2 + cls[p2[i]]];
+        s3 = next[s3 + cls[p3[i]]];
+        if (__builtin_expect((s0 >= first_output) | (s1 >= first_output) | (s2 >= first_output) |
+                                 (s3 >= first_output),
+                             0)) {
+            bool all = false;
+            if (s0 >= first_output)
+                all |= note_matches(&cs, s0);
+            if (s1 >= first_output)
+                all |= note_matches(&cs, s1);
+            if (s2 >= first_output)
+                all |= note_matches(&cs, s2);
+            if (s3 >= first_output)
+                all |= note_matches(&cs, s3);
+            if (all)
+                return cs.count;
+        }
+    }
+    const uint32_t st[kStreams] = {s0, s1, s2, s3};
+    for (int j = 0; j < kStreams; j++)
+        if (walk(&cs, data, pos[j] + together, hi[j], st[j]))
+            break;
+    return cs.count;
+}
+
+static const KeywordMatcher& builtin_matcher(const char* const* table)
+{
+    // Function-local statics: built once, on first use, by one thread while
+    // any others wait.
+    if (table == api_keywords) {
+        static const KeywordMatcher api = [] {
+            KeywordMatcher m;
+            keyword_matcher_build(&m, api_keywords);
+            return m;
+        }();
+        return api;
+    }
+    static const KeywordMatcher script = [] {
+        KeywordMatcher m;
+        keyword_matcher_build(&m, script_keywords);
+        return m;
+    }();
+    return script;
+}
+
+int count_keywords(const unsigned char* data, size_t length, const char* const* table)
+{
+    if (table == api_keywords || table == script_keywords)
+        return keyword_matcher_count(&builtin_matcher(table), data, length);
+    KeywordMatcher m;
+    keyword_matcher_build(&m, table);
+    return keyword_matcher_count(&m, data, length);
+}

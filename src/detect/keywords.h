@@ -1,0 +1,47 @@
+// Case-insensitive multi-keyword counting in one pass (Aho-Corasick).
+//
+// A KeywordMatcher is built once from a keyword table and then only read:
+// any number of threads may count with the same matcher at the same time.
+// Matching is byte-wise over the whole data, NUL bytes included, with the C
+// locale's case folding (A-Z only); the data is never copied.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The suspicious API names looked for in executables, in report order;
+// null-terminated.
+extern const char* const api_keywords[21];
+// The suspicious script words looked for in script files; null-terminated.
+// "-enc " keeps its trailing blank.
+extern const char* const script_keywords[19];
+
+// The automaton of one keyword table. Owned by whoever built it; fields are
+// private to keywords.cpp.
+struct KeywordMatcher {
+    int entries = 0;           // non-null entries in the table
+    int empty_entries = 0;     // empty keywords: present in any data
+    uint32_t classes = 1;      // byte classes (0 = byte in no keyword)
+    uint32_t first_output = 0; // premultiplied number of the first state with matches
+    size_t longest = 0;        // longest keyword after the cut
+    unsigned char byte_class[256] = {};
+    std::vector<uint32_t> next;        // [state * classes + class] -> premultiplied state
+    std::vector<uint32_t> out_begin;   // per state number: first index into out_entries
+    std::vector<uint32_t> out_entries; // keyword indices that end in each state
+};
+
+// Builds the matcher of a null-terminated table (a null table is empty).
+// Keywords are lower-cased and cut to TG_KEYWORD_MAX_CHARS characters; equal
+// entries each count on their own.
+void keyword_matcher_build(KeywordMatcher* m, const char* const* table);
+
+// How many entries of the matcher's table occur in data[0, length); each
+// entry counts at most once however often it occurs. An empty keyword
+// occurs in any data. data may be null when length is 0.
+int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, size_t length);
+
+// The same count for a table given by its pointer. api_keywords and
+// script_keywords use matchers built once on first use (safe when first used
+// from several threads at once); any other table is built for this call.
+int count_keywords(const unsigned char* data, size_t length, const char* const* table);
