@@ -30,28 +30,7 @@ static bool next_line(const char* db, size_t db_len, size_t at, DbLine* line)
 
 long quar_line_id(const char* line, size_t len)
 {
-    size_t i = 0;
-    while (i < len && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r')))
-        i++;
-    bool negative = false;
-    if (i < len && (line[i] == '+' || line[i] == '-')) {
-        negative = line[i] == '-';
-        i++;
-    }
-    long value = 0;
-    for (; i < len && line[i] >= '0' && line[i] <= '9'; i++) {
-        const int d = line[i] - '0';
-        if (!negative) {
-            if (value > (LONG_MAX - d) / 10)
-                return LONG_MAX;
-            value = value * 10 + d;
-        } else {
-            if (value < (LONG_MIN + d) / 10)
-                return LONG_MIN;
-            value = value * 10 - d;
-        }
-    }
-    return value;
+    return text_atol(line, len);
 }
 
 // The part of a line that is read for fields: at most TG_QUAR_LINE_MAX_CHARS

@@ -61,32 +61,6 @@ std::string scanlog_rewrite(const char* old, size_t len, const char* new_line)
     return text;
 }
 
-static long parse_long(const char* s, size_t n)
-{
-    size_t i = 0;
-    while (i < n && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
-        i++;
-    bool negative = false;
-    if (i < n && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        i++;
-    }
-    long value = 0;
-    for (; i < n && s[i] >= '0' && s[i] <= '9'; i++) {
-        const int d = s[i] - '0';
-        if (!negative) {
-            if (value > (LONG_MAX - d) / 10)
-                return LONG_MAX;
-            value = value * 10 + d;
-        } else {
-            if (value < (LONG_MIN + d) / 10)
-                return LONG_MIN;
-            value = value * 10 - d;
-        }
-    }
-    return value;
-}
-
 static void copy_field(char* dst, size_t size, const char* src, size_t n)
 {
     if (n > size - 1)
@@ -116,8 +90,8 @@ bool scanlog_parse_line(const char* line, ScanLogEntry* entry)
         return false;
     copy_field(entry->time, sizeof(entry->time), line + start[0], end[0] - start[0]);
     copy_field(entry->kind, sizeof(entry->kind), line + start[1], end[1] - start[1]);
-    entry->seconds = parse_long(line + start[2], end[2] - start[2]);
-    entry->files = parse_long(line + start[3], end[3] - start[3]);
-    entry->threats = parse_long(line + start[4], end[4] - start[4]);
+    entry->seconds = text_atol(line + start[2], end[2] - start[2]);
+    entry->files = text_atol(line + start[3], end[3] - start[3]);
+    entry->threats = text_atol(line + start[4], end[4] - start[4]);
     return true;
 }

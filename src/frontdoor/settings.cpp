@@ -3,7 +3,6 @@
 #include "frontdoor/limits.h"
 #include "frontdoor/text.h"
 
-#include <climits>
 #include <cstring>
 
 namespace {
@@ -129,26 +128,5 @@ std::string settings_set(const char* text, size_t len, const char* key, const ch
 
 long settings_atol(const char* s)
 {
-    if (s == nullptr)
-        return 0;
-    while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\r' || *s == '\f' || *s == '\v')
-        s++;
-    bool neg = false;
-    if (*s == '+' || *s == '-') {
-        neg = (*s == '-');
-        s++;
-    }
-    long long v = 0;
-    while (*s >= '0' && *s <= '9') {
-        if (v < 10000000000LL)
-            v = v * 10 + (*s - '0');
-        s++;
-    }
-    if (neg)
-        v = -v;
-    if (v > LONG_MAX)
-        return LONG_MAX;
-    if (v < LONG_MIN)
-        return LONG_MIN;
-    return static_cast<long>(v);
+    return s == nullptr ? 0 : text_atol(s, strlen(s));
 }

@@ -1,5 +1,6 @@
 #include "frontdoor/text.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -44,4 +45,30 @@ int ascii_stricmp(const char* a, const char* b)
         if (ca != cb || ca == 0)
             return ca - cb;
     }
+}
+
+long text_atol(const char* s, size_t n)
+{
+    size_t i = 0;
+    while (i < n && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
+        i++;
+    bool negative = false;
+    if (i < n && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        i++;
+    }
+    long value = 0;
+    for (; i < n && s[i] >= '0' && s[i] <= '9'; i++) {
+        const int d = s[i] - '0';
+        if (!negative) {
+            if (value > (LONG_MAX - d) / 10)
+                return LONG_MAX;
+            value = value * 10 + d;
+        } else {
+            if (value < (LONG_MIN + d) / 10)
+                return LONG_MIN;
+            value = value * 10 - d;
+        }
+    }
+    return value;
 }

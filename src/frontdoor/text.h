@@ -22,6 +22,11 @@ inline unsigned char ascii_lower(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
 
+// atol over the first `n` bytes of `s`: leading white space, an optional
+// sign, then digits up to the first other byte; 0 when there are none. Out of
+// range values are held at LONG_MIN / LONG_MAX instead of overflowing.
+long text_atol(const char* s, size_t n);
+
 // Case-insensitive (ASCII) comparison of two NUL-terminated strings; the
 // same ordering as _stricmp for ASCII text.
 int ascii_stricmp(const char* a, const char* b);
