@@ -1,0 +1,505 @@
+// Signature list: line parsing, the 511-byte reads, duplicate and built-in
+// precedence, the table against a plain reference, and lookups during
+// reloads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "detect/sigs.h"
+
+namespace {
+
+const std::string D1 = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+const std::string D2 = "fedcba9876543210fedcba9876543210fedcba9876543210fedcba9876543210";
+
+std::string upper(std::string s)
+{
+    for (char& c : s) {
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    }
+    return s;
+}
+
+std::vector<uint8_t> digest_of(const std::string& hex)
+{
+    std::vector<uint8_t> d(32);
+    EXPECT_EQ(sha256_parse_hex(hex.c_str(), d.data()), 1) << hex;
+    return d;
+}
+
+// The name listed for `hex` in `t`, or "<none>".
+std::string name_in(const SigSnapshot& t, const std::string& hex)
+{
+    char name[TG_SIG_NAME_SIZE];
+    if (!sig_table_lookup(t.get(), digest_of(hex).data(), name, sizeof(name))) {
+        return "<none>";
+    }
+    return name;
+}
+
+SigSnapshot load(const std::string& text, bool builtin = false)
+{
+    SigSnapshot t = sig_table_from_text(text.data(), text.size(), builtin);
+    EXPECT_TRUE(t);
+    return t;
+}
+
+// Feeds `text` in pieces of the given sizes (cycled).
+SigSnapshot load_in_pieces(const std::string& text, const std::vector<size_t>& pieces, size_t hint)
+{
+    SigBuilderPtr b(sig_builder_new(hint));
+    EXPECT_TRUE(b);
+    size_t off = 0;
+    for (size_t i = 0; off < text.size(); ++i) {
+        const size_t n = std::min(pieces[i % pieces.size()], text.size() - off);
+        sig_builder_feed(b.get(), text.data() + off, n);
+        off += n;
+    }
+    return sig_builder_finish(b.get());
+}
+
+TEST(SigLines, ParsingRules)
+{
+    const char* kIgnored = "<ignored>";
+    struct Case {
+        std::string line;
+        std::string name; // kIgnored: the line is not a signature
+    };
+    const std::string long_name(200, 'n');
+    const Case cases[] = {
+        {D1 + "  ", "Generic.Malware"},
+        {D1 + "  \r\n", "Generic.Malware"},
+        {D1 + " \t:=", "Generic.Malware"},
+        {D1, kIgnored},
+        {D1 + " ", kIgnored},
+        {D1 + " \r\n", kIgnored},
+        {D1 + "\n", kIgnored},
+        {D1 + "=Trojan.X", "Trojan.X"},
+        {D1 + ":Trojan.X", "Trojan.X"},
+        {D1 + "\tTrojan.X", "Trojan.X"},
+        {D1 + " :=\t Trojan.X\r\n", "Trojan.X"},
+        {D1 + "Trojan.X", "Trojan.X"},
+        {D1 + " #x", "#x"},
+        {D1 + " Trojan X  ", "Trojan X  "},
+        {D1 + " Tro\rjan", "Tro"},
+        {D1 + " Trojan.X\r", "Trojan.X"},
+        {D1 + " " + long_name, long_name.substr(0, 127)},
+        {upper(D1) + " Upper", "Upper"},
+        {"#" + D1.substr(1) + " Comment", kIgnored},
+        {"#" + D1 + " Comment", kIgnored},
+        {D1.substr(0, 10) + "g" + D1.substr(11) + " BadHex", kIgnored},
+        {" " + D1 + " Lead", kIgnored},
+        {D1.substr(0, 63) + "\x80" + " High", kIgnored},
+        {D1 + std::string("\0   Trojan", 10), kIgnored},
+        {D1 + std::string(" a\0bc", 5), "a"},
+    };
+    for (const Case& c : cases) {
+        SigLine out;
+        const int got = sig_parse_line(c.line.data(), c.line.size(), &out);
+        if (c.name == kIgnored) {
+            EXPECT_EQ(got, 0) << "line: " << c.line;
+            continue;
+        }
+        ASSERT_EQ(got, 1) << "line: " << c.line;
+        EXPECT_EQ(std::string(out.name, out.name_len), c.name) << "line: " << c.line;
+        EXPECT_EQ(0, memcmp(out.digest, digest_of(D1).data(), 32)) << "line: " << c.line;
+    }
+}
+
+TEST(SigList, LaterLineWinsAndBuiltinIsOverridden)
+{
+    const std::string text = "# comment\n" + D1 + " First\n" + D2 + " Other\n" + D1 + " Second\n" +
+                             SIG_EICAR_SHA256 + " Custom.Eicar\n";
+    SigSnapshot t = load(text, true);
+    EXPECT_EQ(name_in(t, D1), "Second");
+    EXPECT_EQ(name_in(t, D2), "Other");
+    EXPECT_EQ(name_in(t, SIG_EICAR_SHA256), "Custom.Eicar");
+    EXPECT_EQ(sig_table_count(t.get()), 5); // built-in + four lines, duplicates included
+    EXPECT_EQ(sig_table_distinct(t.get()), 3u);
+}
+
+TEST(SigList, DefaultTextAndNoFile)
+{
+    SigSnapshot none = load("", true);
+    EXPECT_EQ(sig_table_count(none.get()), 1);
+    EXPECT_EQ(name_in(none, SIG_EICAR_SHA256), SIG_EICAR_NAME);
+    EXPECT_EQ(name_in(none, D1), "<none>");
+
+    SigSnapshot def = load(SIGS_DEFAULT_TEXT, true);
+    EXPECT_EQ(sig_table_count(def.get()), 2);
+    EXPECT_EQ(name_in(def, SIG_EICAR_SHA256), "EICAR-Test-File");
+
+    SigSnapshot empty = load("", false);
+    EXPECT_EQ(sig_table_count(empty.get()), 0);
+    EXPECT_EQ(name_in(empty, SIG_EICAR_SHA256), "<none>");
+}
+
+// A physical line longer than 511 bytes is read in several pieces, and each
+// piece is a line of its own.
+TEST(SigList, LongLinesAreReadIn511BytePieces)
+{
+    const std::string fill511 = D1 + " " + std::string(511 - 65, 'N');
+    struct Case {
+        std::string text;
+        std::vector<std::pair<std::string, std::string>> expect; // digest, name
+        int count;
+    };
+    const Case cases[] = {
+        // The second piece is a signature of its own.
+        {fill511 + D2 + " Second\n", {{D1, std::string(127, 'N')}, {D2, "Second"}}, 2},
+        // 510 characters and the line break fit one read.
+        {D1 + " " + std::string(509 - 64, 'M') + "\n" + D2 + " Next\n",
+         {{D1, std::string(127, 'M')}, {D2, "Next"}},
+         2},
+        // 511 characters: the line break is a read of its own, an empty line.
+        {fill511 + "\n" + D2 + " Next\n", {{D1, std::string(127, 'N')}, {D2, "Next"}}, 2},
+        // CR LF split across the pieces.
+        {D1 + " " + std::string(510 - 65, 'C') + "\r\n" + D2 + " Next\r\n",
+         {{D1, std::string(127, 'C')}, {D2, "Next"}},
+         2},
+        // A short tail after 511 bytes is ignored.
+        {fill511 + "tail\n", {{D1, std::string(127, 'N')}, {D2, "<none>"}}, 1},
+        // A long comment still yields the signature in its second piece.
+        {"#" + std::string(510, '#') + D2 + " InComment\n", {{D2, "InComment"}, {D1, "<none>"}}, 1},
+        // The last line needs no line break.
+        {D1 + " A\n" + D2 + " B", {{D1, "A"}, {D2, "B"}}, 2},
+    };
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        const Case& c = cases[i];
+        for (const std::vector<size_t>& pieces :
+             std::vector<std::vector<size_t>>{{c.text.size()}, {1}, {100}, {511}, {512}}) {
+            SigSnapshot t = load_in_pieces(c.text, pieces, 0);
+            ASSERT_TRUE(t);
+            EXPECT_EQ(sig_table_count(t.get()), c.count) << "case " << i;
+            for (const auto& e : c.expect) {
+                EXPECT_EQ(name_in(t, e.first), e.second)
+                    << "case " << i << ", pieces of " << pieces[0];
+            }
+        }
+    }
+}
+
+// A straightforward model of the loader: a 512-byte line buffer filled the
+// way fgets fills it, each read cut at CR/LF/NUL and parsed by the rules.
+std::map<std::string, std::string> model_load(const std::string& text, int* count)
+{
+    std::map<std::string, std::string> out;
+    *count = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        std::string read;
+        while (pos < text.size() && read.size() < 511) {
+            read += text[pos++];
+            if (read.back() == '\n') {
+                break;
+            }
+        }
+        std::string line = read.substr(0, read.find_first_of(std::string("\r\n\0", 3)));
+        if (line.size() < 66 || line[0] == '#') {
+            continue;
+        }
+        bool hex = true;
+        for (int i = 0; i < 64; ++i) {
+            hex = hex && isxdigit(static_cast<unsigned char>(line[i]));
+        }
+        if (!hex) {
+            continue;
+        }
+        size_t p = 64;
+        while (p < line.size() && strchr(" \t:=", line[p]) != nullptr) {
+            ++p;
+        }
+        std::string digest = line.substr(0, 64);
+        for (char& c : digest) {
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        }
+        out[digest] = p < line.size() ? line.substr(p, 127) : "Generic.Malware";
+        ++*count;
+    }
+    return out;
+}
+
+std::string random_hex(std::mt19937& rng)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string s;
+    for (int i = 0; i < 64; ++i) {
+        s += hex[rng() % 16];
+    }
+    return s;
+}
+
+// Random files full of awkward lines, fed whole and in random pieces, must
+// load exactly as the model does.
+TEST(SigList, RandomTextsMatchTheModel)
+{
+    std::mt19937 rng(2024);
+    std::vector<std::string> pool;
+    for (int i = 0; i < 40; ++i) {
+        pool.push_back(random_hex(rng));
+    }
+    const char* seps[] = {" ", "  ", "\t", ":", "=", " := ", "", "   "};
+    const char* ends[] = {"\n", "\r\n", "\r", "", "\n\n"};
+    for (int round = 0; round < 60; ++round) {
+        std::string text;
+        const int lines = 1 + static_cast<int>(rng() % 60);
+        for (int i = 0; i < lines; ++i) {
+            std::string d = pool[rng() % pool.size()];
+            switch (rng() % 10) {
+            case 0:
+                d = upper(d);
+                break;
+            case 1:
+                d[rng() % 64] = 'z';
+                break;
+            case 2:
+                d = "#" + d;
+                break;
+            default:
+                break;
+            }
+            std::string name;
+            const size_t name_len = rng() % 8 == 0 ? 300 + rng() % 500 : rng() % 20;
+            for (size_t k = 0; k < name_len; ++k) {
+                // Mostly letters, sometimes a hex run that a later piece
+                // might read as a digest, sometimes a NUL.
+                const unsigned r = rng() % 100;
+                name += r == 0   ? '\0'
+                        : r < 40 ? "0123456789abcdef"[rng() % 16]
+                                 : static_cast<char>('G' + rng() % 20);
+            }
+            if (rng() % 6 == 0) {
+                name += "\n" + pool[rng() % pool.size()] + " Embedded";
+            }
+            text += d + seps[rng() % 8] + name + ends[rng() % 5];
+        }
+        int want_count = 0;
+        const std::map<std::string, std::string> want = model_load(text, &want_count);
+        std::vector<size_t> pieces;
+        for (int i = 0; i < 30; ++i) {
+            pieces.push_back(1 + rng() % 700);
+        }
+        const SigSnapshot tables[] = {load(text), load_in_pieces(text, pieces, 0),
+                                      load_in_pieces(text, {1}, 1)};
+        for (const SigSnapshot& t : tables) {
+            ASSERT_TRUE(t);
+            EXPECT_EQ(sig_table_count(t.get()), want_count) << "round " << round;
+            EXPECT_EQ(sig_table_distinct(t.get()), want.size()) << "round " << round;
+            for (const std::string& d : pool) {
+                auto it = want.find(d);
+                EXPECT_EQ(name_in(t, d), it == want.end() ? "<none>" : it->second)
+                    << "round " << round;
+            }
+        }
+    }
+}
+
+// Many digests, with crowds sharing their first bytes (the home slot comes
+// from the first 32 bits) and crowds at both ends of the digest range, so
+// the ordered runs and the array's end are exercised.
+TEST(SigTable, AgreesWithAMapOnCrowdedDigests)
+{
+    std::mt19937 rng(99);
+    std::map<std::string, std::string> want;
+    std::vector<std::string> order;
+    std::string text;
+    auto add = [&](const std::string& hex, const std::string& name) {
+        text += hex + " " + name + "\n";
+        want[hex] = name;
+        order.push_back(hex);
+    };
+    for (int i = 0; i < 8000; ++i) {
+        std::string hex = random_hex(rng);
+        switch (i % 5) {
+        case 0:
+            hex.replace(0, 8, "00000000");
+            break;
+        case 1:
+            hex.replace(0, 8, "ffffffff");
+            break;
+        case 2:
+            hex.replace(0, 6, "7f7f7f");
+            break;
+        default:
+            break;
+        }
+        add(hex, "N" + std::to_string(i / 2)); // names that are prefixes of others
+    }
+    for (int i = 0; i < 1500; ++i) {
+        add(order[rng() % order.size()], "Dup" + std::to_string(i)); // later name wins
+    }
+    SigSnapshot t = load(text);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(sig_table_count(t.get()), 9500);
+    EXPECT_EQ(sig_table_distinct(t.get()), want.size());
+    for (const auto& e : want) {
+        ASSERT_EQ(name_in(t, e.first), e.second);
+        // Neighbours just below and above must not match.
+        std::string below = e.first, above = e.first;
+        below[63] = below[63] == '0' ? '1' : '0';
+        above[40] = above[40] == 'f' ? 'e' : 'f';
+        if (want.count(below) == 0) {
+            ASSERT_EQ(name_in(t, below), "<none>");
+        }
+        if (want.count(above) == 0) {
+            ASSERT_EQ(name_in(t, above), "<none>");
+        }
+    }
+    for (const char* edge : {"0000000000000000000000000000000000000000000000000000000000000000",
+                             "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"}) {
+        EXPECT_EQ(name_in(t, edge), want.count(edge) ? want[edge] : "<none>");
+    }
+}
+
+TEST(SigBuilder, AddRules)
+{
+    SigBuilderPtr b(sig_builder_new(0));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(sig_builder_add(b.get(), (upper(D1) + "extra").c_str(), "Upper.Extra"), 1);
+    EXPECT_EQ(sig_builder_add(b.get(), D2.substr(0, 63).c_str(), "Short"), 0);
+    EXPECT_EQ(sig_builder_add(b.get(), (D2.substr(0, 63) + "g").c_str(), "BadHex"), 0);
+    EXPECT_EQ(sig_builder_add(b.get(), D2.c_str(), std::string(300, 'L').c_str()), 1);
+    EXPECT_EQ(sig_builder_add(b.get(), D2.c_str(), nullptr), 0);
+    EXPECT_EQ(sig_builder_count(b.get()), 2);
+    SigSnapshot t = sig_builder_finish(b.get());
+    EXPECT_EQ(name_in(t, D1), "Upper.Extra");
+    EXPECT_EQ(name_in(t, D2), std::string(127, 'L'));
+
+    // The builder is empty again and can build on a table.
+    EXPECT_EQ(sig_builder_add_table(b.get(), t.get()), 1);
+    EXPECT_EQ(sig_builder_add(b.get(), D1.c_str(), "Newer"), 1);
+    EXPECT_EQ(sig_builder_count(b.get()), 3);
+    SigSnapshot t2 = sig_builder_finish(b.get());
+    EXPECT_EQ(name_in(t2, D1), "Newer");
+    EXPECT_EQ(name_in(t2, D2), std::string(127, 'L'));
+    EXPECT_EQ(name_in(t, D1), "Upper.Extra") << "the older table must not change";
+}
+
+// The process-wide list. Tests leave it as the empty list.
+class SigGlobal : public ::testing::Test {
+  protected:
+    void SetUp() override { sigs_free(); }
+    void TearDown() override { sigs_free(); }
+};
+
+TEST_F(SigGlobal, StartupLoadLookupAndFree)
+{
+    EXPECT_EQ(sig_count(), 0);
+    sigs_add_builtin();
+    EXPECT_EQ(sig_count(), 1);
+    const std::string file = D1 + " Trojan.X\n" + upper(D2) + "=Worm.Y\n#" + D1 + " no\n";
+    EXPECT_EQ(sigs_load_text(file.data(), file.size()), 2);
+    EXPECT_EQ(sig_count(), 3);
+
+    char name[TG_SIG_NAME_SIZE];
+    EXPECT_EQ(sig_lookup(D2.c_str(), name, sizeof(name)), 1);
+    EXPECT_STREQ(name, "Worm.Y");
+    EXPECT_EQ(sig_lookup(SIG_EICAR_SHA256, name, sizeof(name)), 1);
+    EXPECT_STREQ(name, "EICAR-Test-File");
+    EXPECT_EQ(sig_lookup_digest(digest_of(D1).data(), name, sizeof(name)), 1);
+    EXPECT_STREQ(name, "Trojan.X");
+
+    // Only the exact lower-case text of a digest matches.
+    EXPECT_EQ(sig_lookup(upper(D2).c_str(), name, sizeof(name)), 0);
+    EXPECT_EQ(sig_lookup((D2 + "0").c_str(), name, sizeof(name)), 0);
+    EXPECT_EQ(sig_lookup(D2.substr(0, 63).c_str(), name, sizeof(name)), 0);
+    EXPECT_EQ(sig_lookup(nullptr, name, sizeof(name)), 0);
+    // Short texts in buffers of exactly their size: nothing past the NUL may
+    // be read (AddressSanitizer reports it).
+    for (size_t len : {0u, 1u, 7u, 8u, 9u, 63u}) {
+        std::vector<char> text(D1.begin(), D1.begin() + static_cast<long>(len));
+        text.push_back('\0');
+        EXPECT_EQ(sig_lookup(text.data(), name, sizeof(name)), 0) << "length " << len;
+    }
+
+    // Small buffers are cut and terminated; no buffer just answers.
+    char small[5];
+    memset(small, 'X', sizeof(small));
+    EXPECT_EQ(sig_lookup(D1.c_str(), small, sizeof(small)), 1);
+    EXPECT_STREQ(small, "Troj");
+    EXPECT_EQ(sig_lookup(D1.c_str(), nullptr, 0), 1);
+
+    sigs_free();
+    EXPECT_EQ(sig_count(), 0);
+    EXPECT_EQ(sig_lookup(SIG_EICAR_SHA256, name, sizeof(name)), 0);
+}
+
+TEST_F(SigGlobal, ReloadReplacesEverything)
+{
+    sigs_add_builtin();
+    sig_add(D2.c_str(), "Old.Only");
+    const std::string file = SIGS_DEFAULT_TEXT + D1 + " New\n";
+    EXPECT_EQ(sigs_reload_text(file.data(), file.size()), 3);
+    EXPECT_EQ(sig_count(), 3);
+    char name[TG_SIG_NAME_SIZE];
+    EXPECT_EQ(sig_lookup(D2.c_str(), name, sizeof(name)), 0);
+    EXPECT_EQ(sig_lookup(D1.c_str(), name, sizeof(name)), 1);
+    EXPECT_STREQ(name, "New");
+    EXPECT_EQ(sig_lookup(SIG_EICAR_SHA256, name, sizeof(name)), 1);
+    EXPECT_STREQ(name, "EICAR-Test-File");
+}
+
+// Scanner threads look digests up while the list is replaced again and
+// again. The built-in entry is in every version, so it must always be
+// found; a digest present in only one version must come with that
+// version's name. Run under AddressSanitizer and ThreadSanitizer.
+TEST_F(SigGlobal, LookupsDuringReloads)
+{
+    std::string texts[2];
+    for (int v = 0; v < 2; ++v) {
+        std::mt19937 rng(v);
+        for (int i = 0; i < 2000; ++i) {
+            texts[v] += random_hex(rng) + " Filler." + std::to_string(v) + "\n";
+        }
+        texts[v] += (v == 0 ? D1 : D2) + " Version." + std::to_string(v) + "\n";
+    }
+    sigs_reload_text(texts[0].data(), texts[0].size());
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> failures{0};
+    std::atomic<long> lookups{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 3; ++r) {
+        readers.emplace_back([&] {
+            char name[TG_SIG_NAME_SIZE];
+            while (!stop.load()) {
+                if (sig_lookup(SIG_EICAR_SHA256, name, sizeof(name)) != 1 ||
+                    strcmp(name, "EICAR-Test-File") != 0) {
+                    ++failures;
+                }
+                if (sig_lookup(D1.c_str(), name, sizeof(name)) == 1 &&
+                    strcmp(name, "Version.0") != 0) {
+                    ++failures;
+                }
+                SigSnapshot snap = sigs_snapshot();
+                const char* found = sig_table_find(snap.get(), digest_of(D2).data());
+                if (found != nullptr && strcmp(found, "Version.1") != 0) {
+                    ++failures;
+                }
+                if (sig_table_count(snap.get()) != 2002) {
+                    ++failures;
+                }
+                ++lookups;
+            }
+        });
+    }
+    for (int i = 0; i < 100; ++i) {
+        const std::string& t = texts[i % 2];
+        ASSERT_EQ(sigs_reload_text(t.data(), t.size()), 2002);
+    }
+    stop = true;
+    for (std::thread& t : readers) {
+        t.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GT(lookups.load(), 0);
+}
+
+} // namespace
