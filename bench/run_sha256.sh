@@ -8,6 +8,7 @@
 #   run_sha256.sh [ROUNDS]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/prefix.sh"
 rounds=${1:-4}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT INT TERM

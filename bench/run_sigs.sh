@@ -7,6 +7,7 @@
 #   run_sigs.sh [COUNT]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/prefix.sh"
 count=${1:-1000000}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT INT TERM
