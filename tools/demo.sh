@@ -13,3 +13,24 @@ tg() { echo "> Tallowguard.exe $*"; wine "$root/build/win64/Tallowguard.exe" "$@
 tg --set-server "  https://fleet.example.org// "
 tg --set-server ""
 tg --status
+
+# A folder with the EICAR test file and a few heuristic samples, decoded
+# from their stored form only now.
+samples="$prefix/drive_c/demo-samples"
+rm -rf "$samples" "$prefix/drive_c/ProgramData/Tallowguard/quarantine" \
+    "$prefix/drive_c/ProgramData/Tallowguard/quarantine.db"
+echo "> making C:\\demo-samples with the EICAR test file and heuristic samples:"
+python3 "$root/tests/e2e/samples.py" demo "$samples" | sed 's/^/    /'
+scan=$(tg --scan 'C:\demo-samples')
+printf "%s\n" "$scan"
+tg --scan 'C:\demo-samples\holiday-photos.txt'
+echo "> left in C:\\demo-samples:"
+ls "$samples" | sed 's/^/    /'
+tg --quarantine-list
+id=$(printf "%s\n" "$scan" | sed -n 's/^\[DETECT\] QUARANTINED id=\([0-9]*\) threat=EICAR-Test-File .*/\1/p' | head -n 1)
+if [ -n "$id" ]; then
+    tg --quarantine-restore "$id"
+    echo "> left in C:\\demo-samples:"
+    ls "$samples" | sed 's/^/    /'
+fi
+tg --quarantine-list

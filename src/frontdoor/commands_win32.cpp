@@ -2,6 +2,7 @@
 
 #include "cloud/cloud_win32.h"
 #include "detect/quarantine.h"
+#include "detect/sigs.h"
 #include "frontdoor/app_win32.h"
 #include "frontdoor/cli.h"
 #include "install/service_win32.h"
@@ -27,7 +28,7 @@ int cmd_status()
     char state[32] = "";
     s.service_registered = service_query(state, sizeof(state));
     s.service_state = state;
-    s.signatures = 0;
+    s.signatures = sig_count();
     s.signatures_db = g_app.paths.signatures_db;
     counters_load();
     s.scanned = counters_scanned();

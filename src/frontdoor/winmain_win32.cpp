@@ -1,5 +1,6 @@
 // Process entry: turns the wide command line into ANSI arguments, decides
 // the per-user flag, prepares the shared state and runs exactly one action.
+#include "detect/detect_win32.h"
 #include "frontdoor/app_win32.h"
 #include "frontdoor/cli.h"
 #include "frontdoor/commands_win32.h"
@@ -49,17 +50,28 @@ static int run(int argc, const char* const* argv)
     g_app.per_user = decide_per_user(argc > 1 ? argv[1] : nullptr);
     paths_init(g_app.per_user);
     make_dir_path(g_app.paths.data_dir);
+    sigs_startup();
     counters_load();
 
     switch (cli_select(argc, argv)) {
     case CliAction::Service:
         return cmd_service();
+    case CliAction::ScanQuick:
+        return cmd_scan_quick();
+    case CliAction::ScanFull:
+        return cmd_scan_full();
+    case CliAction::Scan:
+        return cmd_scan(argv[2]);
     case CliAction::Status:
         return cmd_status();
     case CliAction::SetServer:
         return cmd_set_server(argv[2]);
     case CliAction::QuarantineList:
         return cmd_quarantine_list();
+    case CliAction::QuarantineRestore:
+        return cmd_quarantine_restore(argv[2]);
+    case CliAction::QuarantineDelete:
+        return cmd_quarantine_delete(argv[2]);
     case CliAction::Usage: {
         console_open();
         std::string text = cli_usage_text(argv[0], g_app.paths.signatures_db);

@@ -1,0 +1,112 @@
+#include "detect/fileio_win32.h"
+
+#include "detect/limits_scan.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+bool to_wide(const char* s, std::wstring* out)
+{
+    out->clear();
+    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
+    if (n <= 0)
+        return false;
+    out->assign(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, s, -1, &(*out)[0], n);
+    out->resize(static_cast<size_t>(n - 1));
+    return true;
+}
+
+// CreateDirectory's limit (MAX_PATH less room for an 8.3 name) is the
+// lowest of the ANSI limits.
+static const size_t kPlainPathMax = 247;
+
+std::wstring long_wide(const std::wstring& path)
+{
+    if (path.size() <= kPlainPathMax || path.compare(0, 4, L"\\\\?\\") == 0)
+        return path;
+    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n == 0)
+        return path;
+    std::wstring full(n, L'\0');
+    DWORD m = GetFullPathNameW(path.c_str(), n, &full[0], nullptr);
+    if (m == 0 || m >= n)
+        return path;
+    full.resize(m);
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() > 2 && full[1] == L':')
+        return L"\\\\?\\" + full;
+    return full;
+}
+
+std::wstring long_path(const char* path)
+{
+    std::wstring w;
+    if (!to_wide(path, &w))
+        return std::wstring();
+    return long_wide(w);
+}
+
+// A few buffers are kept between files: one per scanning thread is the
+// common case (a scan plus a watcher or two).
+static const int kPoolSlots = 4;
+static void* volatile g_pool[kPoolSlots];
+
+void read_buffers_take(ReadBuffers* b)
+{
+    void* p = nullptr;
+    for (int i = 0; i < kPoolSlots && p == nullptr; i++)
+        p = InterlockedExchangePointer(const_cast<void**>(&g_pool[i]), nullptr);
+    if (p == nullptr)
+        p = malloc(TG_INSPECT_HEAD_BYTES + TG_READ_BLOCK_BYTES);
+    b->owned = p;
+    if (p != nullptr) {
+        b->head = static_cast<unsigned char*>(p);
+        b->head_size = TG_INSPECT_HEAD_BYTES;
+        b->block = b->head + TG_INSPECT_HEAD_BYTES;
+        b->block_size = TG_READ_BLOCK_BYTES;
+    } else {
+        b->head = b->fallback[0];
+        b->head_size = sizeof(b->fallback[0]);
+        b->block = b->fallback[1];
+        b->block_size = sizeof(b->fallback[1]);
+    }
+}
+
+void read_buffers_give(ReadBuffers* b)
+{
+    void* p = b->owned;
+    b->owned = nullptr;
+    if (p == nullptr)
+        return;
+    for (int i = 0; i < kPoolSlots; i++)
+        if (InterlockedCompareExchangePointer(const_cast<void**>(&g_pool[i]), p, nullptr) ==
+            nullptr)
+            return;
+    free(p);
+}
+
+size_t read_full(HANDLE h, unsigned char* buf, size_t size)
+{
+    size_t got = 0;
+    while (got < size) {
+        DWORD want = static_cast<DWORD>(std::min<size_t>(size - got, 1u << 30));
+        DWORD n = 0;
+        if (!ReadFile(h, buf + got, want, &n, nullptr) || n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
+void sha256_feed_rest(HANDLE h, Sha256Ctx* ctx, unsigned char* block, size_t block_size)
+{
+    for (;;) {
+        DWORD n = 0;
+        DWORD want = static_cast<DWORD>(std::min<size_t>(block_size, 1u << 30));
+        if (!ReadFile(h, block, want, &n, nullptr) || n == 0)
+            return;
+        sha256_update(ctx, block, n);
+    }
+}
