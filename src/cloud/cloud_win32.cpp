@@ -29,7 +29,10 @@ void cloud_save_state()
     config_set("sigs_version", v);
 }
 
-int cloud_realtime_allowed() { return g_realtime_allowed != 0; }
+int cloud_realtime_allowed()
+{
+    return g_realtime_allowed != 0;
+}
 
 void cloud_report_detection(const char* threat, const char* path)
 {

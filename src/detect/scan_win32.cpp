@@ -4,6 +4,7 @@
 #include "detect/inspect.h"
 #include "frontdoor/app_win32.h"
 #include "frontdoor/handles.h"
+#include "frontdoor/sysapi_win32.h"
 #include "ui/ui_win32.h"
 
 #include <shlobj.h>
@@ -441,13 +442,13 @@ int quick_locations(char (*list)[1024])
 
 static void scan_running_programs(ScanStats* stats)
 {
-    HandleHolder snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    HandleHolder snap(sys_toolhelp_snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snap.ok())
         return;
     PROCESSENTRY32W pe{};
     pe.dwSize = sizeof(pe);
-    for (BOOL more = Process32FirstW(snap.get(), &pe); more && !stopped(stats);
-         more = Process32NextW(snap.get(), &pe)) {
+    for (BOOL more = sys_process_first(snap.get(), &pe); more && !stopped(stats);
+         more = sys_process_next(snap.get(), &pe)) {
         HandleHolder proc(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID));
         if (!proc.ok())
             continue;

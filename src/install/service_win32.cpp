@@ -9,7 +9,8 @@ bool service_query(char* state, size_t size)
     ScHolder scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!scm.ok())
         return false;
-    ScHolder svc(OpenServiceA(scm.get(), TG_SERVICE_NAME, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+    ScHolder svc(
+        OpenServiceA(scm.get(), TG_SERVICE_NAME, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
     if (!svc.ok())
         return false;
     SERVICE_STATUS st;

@@ -196,6 +196,15 @@ class TreeScan(DetectTest):
                 self.assertEqual(detections(out), {self.win(name): threat} if threat else {})
                 self.assertEqual(done_line(out), (1, 1 if threat else 0, 0))
 
+    def test_a_copy_of_this_program_is_clean(self):
+        # Not the running image: the heuristics themselves must not flag the
+        # program (its keyword tables and imports name no suspicious API).
+        with open(EXE, "rb") as f:
+            rc, out = self.prefix.run("--scan", self.put("Tallowguard-copy.exe", f.read()))
+        self.assertEqual(rc, 0)
+        self.assertEqual(detections(out), {})
+        self.assertEqual(done_line(out), (1, 0, 0))
+
     def test_files_above_128_mib_are_not_hashed(self):
         # Sparse files: 128 MiB exactly is still hashed, 129 MiB is not, but
         # the heuristics still read its head.

@@ -1,0 +1,161 @@
+// `--service`: the service dispatcher, the service main and its control
+// handler, or the protection loop run by hand when no Service Control
+// Manager started the process.
+#include "engine/engine_win32.h"
+
+#include "frontdoor/app_win32.h"
+#include "frontdoor/commands_win32.h"
+#include "frontdoor/handles.h"
+
+// Longest wait for the watcher threads after the loop has returned, before
+// the process reports STOPPED and ends anyway. Idle ones end at once; one in
+// the middle of inspecting a large file finishes that file first.
+static const DWORD kWatcherDrainMs = 3000;
+
+// The status record is written by the service thread and by the control
+// handler on the dispatcher's thread; the lock keeps each report whole and
+// in order (STOP_PENDING is never reported after STOPPED).
+static CRITICAL_SECTION g_status_lock;
+static INIT_ONCE g_status_once = INIT_ONCE_STATIC_INIT;
+static ServiceStatusState g_status;
+static SERVICE_STATUS_HANDLE g_status_handle = nullptr;
+static bool g_stopped_reported = false; // STOPPED went out: nothing may follow it
+
+static BOOL CALLBACK init_status(PINIT_ONCE, PVOID, PVOID*)
+{
+    InitializeCriticalSection(&g_status_lock);
+    service_status_init(&g_status);
+    return TRUE;
+}
+
+static void status_lock()
+{
+    InitOnceExecuteOnce(&g_status_once, init_status, nullptr, nullptr);
+    EnterCriticalSection(&g_status_lock);
+}
+
+static void status_unlock()
+{
+    LeaveCriticalSection(&g_status_lock);
+}
+
+// With the lock held.
+static void report_locked()
+{
+    if (g_status_handle == nullptr)
+        return;
+    const ServiceStatusRecord& r = g_status.status;
+    SERVICE_STATUS s = {};
+    s.dwServiceType = r.service_type;
+    s.dwCurrentState = r.current_state;
+    s.dwControlsAccepted = r.controls_accepted;
+    s.dwWin32ExitCode = r.win32_exit_code;
+    s.dwServiceSpecificExitCode = r.service_exit_code;
+    s.dwCheckPoint = r.checkpoint;
+    s.dwWaitHint = r.wait_hint;
+    if (!SetServiceStatus(g_status_handle, &s))
+        log_msg("WARN", "service: SetServiceStatus failed (%lu)", GetLastError());
+}
+
+ServiceStatusRecord service_status_current()
+{
+    status_lock();
+    ServiceStatusRecord r = g_status.status;
+    status_unlock();
+    return r;
+}
+
+void service_report_stopped()
+{
+    status_lock();
+    service_status_stopped(&g_status);
+    report_locked();
+    g_stopped_reported = true;
+    g_status_handle = nullptr;
+    status_unlock();
+}
+
+DWORD WINAPI service_control_handler(DWORD control, DWORD, LPVOID, LPVOID)
+{
+    ControlDecision d = service_control_decide(control);
+    switch (d.action) {
+    case ControlAction::Stop:
+        status_lock();
+        if (!g_stopped_reported) {
+            service_status_stop_pending(&g_status, g_engine.cfg.timings);
+            report_locked();
+        }
+        status_unlock();
+        // STOP_PENDING is on record first; then the flag and both events,
+        // so the loop leaves its tick wait now instead of within a minute,
+        // a running scan ends at its next file and the watchers end too.
+        engine_request_stop();
+        break;
+    case ControlAction::ReportCurrent:
+        status_lock();
+        report_locked();
+        status_unlock();
+        break;
+    case ControlAction::Nothing:
+        break;
+    }
+    return d.result;
+}
+
+void WINAPI service_main(DWORD, LPSTR*)
+{
+    SERVICE_STATUS_HANDLE h =
+        RegisterServiceCtrlHandlerExA("Tallowguard", service_control_handler, nullptr);
+    if (h == nullptr) {
+        log_msg("ERROR", "service: RegisterServiceCtrlHandlerEx failed (%lu)", GetLastError());
+        return;
+    }
+    status_lock();
+    g_status_handle = h;
+    g_stopped_reported = false;
+    service_status_start_pending(&g_status, g_engine.cfg.timings);
+    report_locked();
+    service_status_running(&g_status);
+    report_locked();
+    status_unlock();
+
+    log_msg("INFO", "Tallowguard " TG_ENGINE_VERSION " service running under SCM");
+    engine_run();
+    log_msg("INFO", "Tallowguard service stopping (clean)");
+
+    // The loop may have ended through the named event rather than a STOP
+    // control: say that the stop is under way while the watchers finish.
+    status_lock();
+    if (g_status.status.current_state != SVC_STATE_STOP_PENDING) {
+        service_status_stop_pending(&g_status, g_engine.cfg.timings);
+        report_locked();
+    }
+    status_unlock();
+    engine_wait_watchers(kWatcherDrainMs);
+    counters_save();
+    service_report_stopped();
+}
+
+int cmd_service()
+{
+    engine_setup(engine_defaults(false));
+    SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Tallowguard"), service_main},
+                                    {nullptr, nullptr}};
+    if (StartServiceCtrlDispatcherA(table))
+        return 0;
+    DWORD err = GetLastError();
+    if (err != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+        log_msg("ERROR", "StartServiceCtrlDispatcher failed (%lu)", err);
+        return 1;
+    }
+    log_msg("INFO", "--service launched manually: running protection loop directly");
+    HandleHolder mutex(CreateMutexA(nullptr, FALSE, "Global\\Tallowguard_Instance_Mutex"));
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        log_msg("WARN", "another instance is running");
+        return 0;
+    }
+    engine_run();
+    engine_wait_watchers(kWatcherDrainMs);
+    counters_save();
+    return 0;
+}
