@@ -8,6 +8,11 @@ prefix=$1
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$prefix/system.reg" ]; then
     wineboot --init >/dev/null 2>&1 </dev/null
+    # The server writes the registry to disk only now and then; stopping it
+    # saves it, so that copies of this prefix (one per test suite) start
+    # with the shell folders and drives that wineboot just set up.
+    wineserver -k >/dev/null 2>&1 </dev/null || true
+    wineserver -w >/dev/null 2>&1 </dev/null || true
 fi
 wineserver -p >/dev/null 2>&1 </dev/null || true
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
