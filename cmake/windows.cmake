@@ -2,7 +2,8 @@
 # that run under Wine, and the end-to-end tests that drive the program.
 enable_language(RC)
 add_compile_options(-ffunction-sections -fdata-sections)
-add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
+# Stripped: Wine loads the debug sections of an image into memory.
+add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
 
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 

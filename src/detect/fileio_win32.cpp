@@ -87,6 +87,64 @@ void read_buffers_give(ReadBuffers* b)
     free(p);
 }
 
+void read_buffers_trim()
+{
+    for (int i = 0; i < kPoolSlots; i++)
+        free(InterlockedExchangePointer(const_cast<void**>(&g_pool[i]), nullptr));
+}
+
+void* page_block_alloc(size_t bytes)
+{
+    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void page_block_free(void* block)
+{
+    if (block != nullptr)
+        VirtualFree(block, 0, MEM_RELEASE);
+}
+
+// Stack left alone below the caller's frame: the frames of the calls made
+// from there down to the system call (a few hundred bytes) live in it.
+static const ULONG_PTR kStackTrimMargin = 16 * 1024;
+static const ULONG_PTR kPageBytes = 4096; // x86 and x64
+
+// The run of committed pages of the calling thread's stack that holds
+// `frame`, from the lowest committed page up: the stack's reservation is
+// walked from its start (uncommitted part, guard page, committed part), as
+// VirtualQuery only looks forward from the address it is given.
+static bool committed_stack(ULONG_PTR frame, MEMORY_BASIC_INFORMATION* run)
+{
+    if (VirtualQuery(reinterpret_cast<void*>(frame), run, sizeof(*run)) != sizeof(*run))
+        return false;
+    char* p = static_cast<char*>(run->AllocationBase);
+    for (int i = 0; i < 8; i++) {
+        if (VirtualQuery(p, run, sizeof(*run)) != sizeof(*run))
+            return false;
+        const ULONG_PTR base = reinterpret_cast<ULONG_PTR>(run->BaseAddress);
+        if (frame >= base && frame - base < run->RegionSize)
+            return run->State == MEM_COMMIT && run->Protect == PAGE_READWRITE;
+        p = static_cast<char*>(run->BaseAddress) + run->RegionSize;
+    }
+    return false;
+}
+
+// Out of line, so that `here` lies below every frame of the caller.
+__attribute__((noinline)) void thread_stack_trim()
+{
+    volatile char here = 0;
+    const ULONG_PTR frame = reinterpret_cast<ULONG_PTR>(&here);
+    MEMORY_BASIC_INFORMATION run;
+    if (!committed_stack(frame, &run))
+        return;
+    const ULONG_PTR low = reinterpret_cast<ULONG_PTR>(run.BaseAddress);
+    if (frame < low + kStackTrimMargin + kPageBytes)
+        return;
+    const ULONG_PTR high = (frame - kStackTrimMargin) & ~(kPageBytes - 1);
+    // The pages stay committed: the stack may grow into them again later.
+    VirtualAlloc(run.BaseAddress, high - low, MEM_RESET, PAGE_READWRITE);
+}
+
 size_t read_full(HANDLE h, unsigned char* buf, size_t size)
 {
     size_t got = 0;

@@ -1,6 +1,8 @@
 // File reading helpers shared by hashing and inspection: whole-buffer reads,
 // continuing a digest to the end of a file, and a small pool of the large
-// read buffers so that a scan does not map fresh pages for every file.
+// read buffers so that a scan does not map fresh pages for every file. Also
+// the giving back of what a scan leaves behind once it is over: the pooled
+// buffers and the written stack pages of its threads.
 #pragma once
 
 #include "detect/sha256.h"
@@ -38,6 +40,27 @@ struct ReadBuffers {
 void read_buffers_take(ReadBuffers* b);
 // Gives the buffer back to the pool (or frees it when the pool is full).
 void read_buffers_give(ReadBuffers* b);
+// Frees the buffers the pool holds. Called when a scan or a batch of the
+// realtime watchers is over: the service then idles for hours, and a
+// buffer in use elsewhere meanwhile only comes back to a smaller pool.
+void read_buffers_trim();
+
+// A zero-filled block of `bytes` straight from the system, for the large
+// lists a scan or the watchers need for a moment: given back with
+// page_block_free, it leaves no written pages behind in the heap. Null when
+// memory runs out.
+void* page_block_alloc(size_t bytes);
+// Gives back a block from page_block_alloc; null is ignored.
+void page_block_free(void* block);
+
+// Tells the system that the calling thread's stack below its current frame
+// (less a margin for the calls made from there) holds nothing of interest,
+// so that those pages stop taking memory until they are used again. Under
+// Wine about 1 MB of every thread's stack is written before the thread's
+// code runs, and the pages a deep call wrote stay taken; the long-lived
+// threads call this before they wait, and short-lived ones before they end
+// (Wine keeps the stack of the last thread that ended). Best effort.
+void thread_stack_trim();
 
 // Reads until `size` bytes are in `buf`, the end of the file or a read
 // error; returns how many bytes were read.

@@ -227,6 +227,7 @@ static DWORD WINAPI scan_worker(LPVOID arg)
     std::string path;
     while (take(w, &path, true))
         scan_file(path.c_str(), w->stats, 1);
+    thread_stack_trim();
     return 0;
 }
 
@@ -340,6 +341,7 @@ void scan_tree(const char* folder, ScanStats* stats, int depth)
     work_start(&work, stats);
     walk(folder, &work, depth);
     work_finish(&work);
+    read_buffers_trim();
 }
 
 // ---- quick locations ------------------------------------------------------------------
@@ -517,8 +519,10 @@ static void scan_run_key(ScanStats* stats)
 
 void quick_scan(ScanStats* stats)
 {
-    std::vector<char> buf(static_cast<size_t>(kMaxQuickLocations) * 1024);
-    char(*list)[1024] = reinterpret_cast<char(*)[1024]>(buf.data());
+    void* buf = page_block_alloc(static_cast<size_t>(kMaxQuickLocations) * 1024);
+    if (buf == nullptr)
+        return;
+    char(*list)[1024] = static_cast<char(*)[1024]>(buf);
     int count = quick_locations(list);
     exclusions_refresh();
     log_msg("INFO", "quick scan: %d watch locations", count);
@@ -526,6 +530,8 @@ void quick_scan(ScanStats* stats)
         scan_tree(list[i], stats, 0);
     scan_running_programs(stats);
     scan_run_key(stats);
+    page_block_free(buf);
+    read_buffers_trim();
 }
 
 void full_scan(ScanStats* stats)

@@ -3,6 +3,7 @@
 // Manager started the process.
 #include "engine/engine_win32.h"
 
+#include "detect/fileio_win32.h"
 #include "frontdoor/app_win32.h"
 #include "frontdoor/commands_win32.h"
 #include "frontdoor/handles.h"
@@ -139,6 +140,8 @@ void WINAPI service_main(DWORD, LPSTR*)
 int cmd_service()
 {
     engine_setup(engine_defaults(false));
+    // This thread waits in the dispatcher for as long as the service runs.
+    thread_stack_trim();
     SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Tallowguard"), service_main},
                                     {nullptr, nullptr}};
     if (StartServiceCtrlDispatcherA(table))

@@ -5,6 +5,7 @@
 
 #include "cloud/cloud_win32.h"
 #include "cloud/fleet_win32.h"
+#include "detect/fileio_win32.h"
 #include "frontdoor/app_win32.h"
 #include "frontdoor/handles.h"
 #include "guard/guard_win32.h"
@@ -213,6 +214,8 @@ static bool wait_tick(DWORD ms)
         DWORD wait = ms - spent;
         wait = std::min(wait, job_wait(g_feed_job, now));
         wait = std::min(wait, job_wait(g_catch_up_job, now));
+        // The duties of the round may have gone deep into the stack.
+        thread_stack_trim();
         DWORD r =
             n > 0 ? WaitForMultipleObjects(n, waits, FALSE, wait) : (Sleep(wait), WAIT_TIMEOUT);
         // Whoever signalled, the whole engine stops: the watchers only see

@@ -307,6 +307,7 @@ static void handle_batch(Batch* b)
     for (const Walk& w : b->walks)
         walk_tree(w.folder, 0, w.since, b);
     inspect_pending(b);
+    read_buffers_trim();
 }
 
 // The records of one completed wait: created files and new names. A folder
@@ -356,7 +357,7 @@ struct Slot {
     DWORD retry_at = 0;    // tick count
 };
 
-// What watcher_start hands to its thread (heap block, freed by the thread).
+// What watcher_start hands to its thread (a page block, freed by the thread).
 struct WatchList {
     int count;
     char folder[kWatchesPerThread][TG_PATH_SIZE];
@@ -488,6 +489,8 @@ static void watch_loop(Slot* slots, int count)
             Sleep(timeout);
             continue;
         }
+        // The waits are long: what the last batch wrote on the stack goes.
+        thread_stack_trim();
         DWORD r = WaitForMultipleObjects(n, waits, FALSE, timeout);
         if (r == WAIT_FAILED) {
             Sleep(100);
@@ -510,7 +513,7 @@ DWORD WINAPI watcher_thread(LPVOID param)
     int opened = 0;
     for (int i = 0; i < count; i++)
         opened += open_slot(&slots[i], list->folder[i]) ? 1 : 0;
-    free(list);
+    page_block_free(list);
     if (opened > 0 && !engine_stopping())
         watch_loop(slots.data(), count);
     for (Slot& s : slots)
@@ -523,7 +526,7 @@ static bool start_group(const char (*folders)[TG_PATH_SIZE], int count)
 {
     if (count <= 0)
         return false;
-    WatchList* list = static_cast<WatchList*>(malloc(sizeof(WatchList)));
+    WatchList* list = static_cast<WatchList*>(page_block_alloc(sizeof(WatchList)));
     if (list == nullptr)
         return false;
     list->count = count;
@@ -534,7 +537,7 @@ static bool start_group(const char (*folders)[TG_PATH_SIZE], int count)
                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (h == nullptr) {
         InterlockedDecrement(&g_engine.watchers_live);
-        free(list);
+        page_block_free(list);
         return false;
     }
     CloseHandle(h);
@@ -559,11 +562,11 @@ int watchers_start_list(const char (*folders)[TG_PATH_SIZE], int count)
 void watchers_start()
 {
     using Location = char[TG_PATH_SIZE];
-    Location* list = static_cast<Location*>(calloc(kQuickLocations, sizeof(Location)));
+    Location* list = static_cast<Location*>(page_block_alloc(kQuickLocations * sizeof(Location)));
     if (list == nullptr)
         return;
     int n = quick_locations(list);
     watchers_start_list(list, n);
-    free(list);
+    page_block_free(list);
     log_msg("INFO", "realtime: %d watchers started", n);
 }

@@ -35,7 +35,12 @@ class Prefix:
             _quiet(["wineserver", "-k"], self.env)
             shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
-        subprocess.run(["cp", "-a", BASE_PREFIX, self.path], check=True)
+        # Other suites' temporary files come and go in the shared prefix while
+        # it is copied; a file that vanished mid-copy is no loss.
+        subprocess.run(["cp", "-a", BASE_PREFIX, self.path], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        if not os.path.isfile(os.path.join(self.path, "system.reg")):
+            raise RuntimeError("could not copy the test prefix " + BASE_PREFIX)
         _quiet(["wineserver", "-p"], self.env)
         _quiet(["wine", "cmd", "/c", "exit"], self.env)
 

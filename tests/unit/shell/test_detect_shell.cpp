@@ -4,10 +4,13 @@
 #include "shell_test.h"
 
 #include "detect/detect_win32.h"
+#include "detect/fileio_win32.h"
 #include "detect/quarantine.h"
 #include "detect/sha256.h"
 #include "detect/sigs.h"
 #include "frontdoor/handles.h"
+
+#include <psapi.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -552,6 +555,85 @@ TEST(ScanTree, CountsFilesSkipsAndExclusions)
     scan_tree(dir.file("missing").c_str(), &missing, 0);
     EXPECT_EQ(missing.errors, 1);
     remove_symlink(root + "\\link");
+}
+
+namespace {
+
+// Writes 64 KiB of stack a level, `levels` deep, and sums what it reads
+// back (so that no write can be left out). *deepest: the lowest block's
+// address.
+unsigned deep_stack_write(int levels, uintptr_t* deepest)
+{
+    volatile unsigned char block[64 * 1024];
+    for (size_t i = 0; i < sizeof(block); i += 512)
+        block[i] = static_cast<unsigned char>((i >> 9) | 1);
+    *deepest = reinterpret_cast<uintptr_t>(block);
+    unsigned sum = 0;
+    for (size_t i = 0; i < sizeof(block); i += 512)
+        sum += block[i];
+    return levels > 1 ? sum + deep_stack_write(levels - 1, deepest) : sum;
+}
+
+// Pages of [from, from + bytes) in the process's working set.
+size_t resident_pages(uintptr_t from, size_t bytes)
+{
+    std::vector<PSAPI_WORKING_SET_EX_INFORMATION> info(bytes / 4096);
+    for (size_t i = 0; i < info.size(); i++)
+        info[i].VirtualAddress = reinterpret_cast<void*>(from + i * 4096);
+    if (!QueryWorkingSetEx(GetCurrentProcess(), info.data(),
+                           static_cast<DWORD>(info.size() * sizeof(info[0]))))
+        return SIZE_MAX;
+    size_t n = 0;
+    for (const PSAPI_WORKING_SET_EX_INFORMATION& e : info)
+        n += e.VirtualAttributes.Valid;
+    return n;
+}
+
+struct StackTrimRun {
+    size_t before = 0, after = 0;
+    unsigned first = 0, again = 0;
+    bool live_intact = false;
+};
+
+DWORD WINAPI stack_trim_thread(LPVOID arg)
+{
+    StackTrimRun* r = static_cast<StackTrimRun*>(arg);
+    volatile unsigned char live[8192];
+    for (size_t i = 0; i < sizeof(live); i++)
+        live[i] = static_cast<unsigned char>(i * 7 + 1);
+    uintptr_t deepest = 0;
+    r->first = deep_stack_write(8, &deepest);
+    // The two deepest levels: far below this frame.
+    r->before = resident_pages(deepest, 128 * 1024);
+    thread_stack_trim();
+    r->after = resident_pages(deepest, 128 * 1024);
+    r->again = deep_stack_write(8, &deepest); // the stack grows back into them
+    bool intact = true;
+    for (size_t i = 0; i < sizeof(live); i++)
+        intact = intact && live[i] == static_cast<unsigned char>(i * 7 + 1);
+    r->live_intact = intact;
+    return 0;
+}
+
+} // namespace
+
+// The pages a deep call wrote are given back; the frames still in use, and
+// the stack's growing back into the pages given back, are untouched.
+TEST(ThreadStack, TrimGivesBackDeepPagesAndKeepsLiveFrames)
+{
+    StackTrimRun r;
+    HandleHolder t(CreateThread(nullptr, 2 * 1024 * 1024, stack_trim_thread, &r,
+                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    ASSERT_TRUE(t.ok());
+    ASSERT_EQ(WaitForSingleObject(t.get(), 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(r.before, 32u);
+    // Wine drops the pages at once; Windows may keep them in the working
+    // set until it needs the memory.
+    if (wine_unix_name() != nullptr) {
+        EXPECT_EQ(r.after, 0u);
+    }
+    EXPECT_EQ(r.again, r.first);
+    EXPECT_TRUE(r.live_intact);
 }
 
 // However many threads inspect, the counts add up, each progress line comes
