@@ -9,7 +9,9 @@ namespace {
 
 typedef void (*CompressFn)(uint32_t state[8], const uint8_t* data, size_t blocks);
 
-const uint32_t kRound[64] = {
+} // namespace
+
+alignas(16) extern const uint32_t sha256_round_constants[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -19,6 +21,8 @@ const uint32_t kRound[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
+
+namespace {
 
 const uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                               0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
@@ -80,14 +84,14 @@ CompressFn pick_compress()
 
 #define SHA256_EIGHT(i, W)                                                                         \
     do {                                                                                           \
-        SHA256_ROUND(a, b, c, d, e, f, g, h, kRound[(i) + 0], W((i) + 0));                         \
-        SHA256_ROUND(h, a, b, c, d, e, f, g, kRound[(i) + 1], W((i) + 1));                         \
-        SHA256_ROUND(g, h, a, b, c, d, e, f, kRound[(i) + 2], W((i) + 2));                         \
-        SHA256_ROUND(f, g, h, a, b, c, d, e, kRound[(i) + 3], W((i) + 3));                         \
-        SHA256_ROUND(e, f, g, h, a, b, c, d, kRound[(i) + 4], W((i) + 4));                         \
-        SHA256_ROUND(d, e, f, g, h, a, b, c, kRound[(i) + 5], W((i) + 5));                         \
-        SHA256_ROUND(c, d, e, f, g, h, a, b, kRound[(i) + 6], W((i) + 6));                         \
-        SHA256_ROUND(b, c, d, e, f, g, h, a, kRound[(i) + 7], W((i) + 7));                         \
+        SHA256_ROUND(a, b, c, d, e, f, g, h, sha256_round_constants[(i) + 0], W((i) + 0));         \
+        SHA256_ROUND(h, a, b, c, d, e, f, g, sha256_round_constants[(i) + 1], W((i) + 1));         \
+        SHA256_ROUND(g, h, a, b, c, d, e, f, sha256_round_constants[(i) + 2], W((i) + 2));         \
+        SHA256_ROUND(f, g, h, a, b, c, d, e, sha256_round_constants[(i) + 3], W((i) + 3));         \
+        SHA256_ROUND(e, f, g, h, a, b, c, d, sha256_round_constants[(i) + 4], W((i) + 4));         \
+        SHA256_ROUND(d, e, f, g, h, a, b, c, sha256_round_constants[(i) + 5], W((i) + 5));         \
+        SHA256_ROUND(c, d, e, f, g, h, a, b, sha256_round_constants[(i) + 6], W((i) + 6));         \
+        SHA256_ROUND(b, c, d, e, f, g, h, a, sha256_round_constants[(i) + 7], W((i) + 7));         \
     } while (0)
 
 void sha256_compress_portable(uint32_t state[8], const uint8_t* data, size_t blocks)

@@ -59,3 +59,7 @@ void sha256_compress_shani(uint32_t state[8], const uint8_t* data, size_t blocks
 void sha256_compress_shani_two(uint32_t state[8], const uint8_t* data, size_t blocks,
                                const uint8_t* tail, size_t tail_blocks);
 bool sha256_shani_cpu();
+
+// The 64 round constants of SHA-256 (16-byte aligned), shared by both
+// compression paths.
+extern const uint32_t sha256_round_constants[64];
