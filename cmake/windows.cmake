@@ -2,8 +2,11 @@
 # that run under Wine, and the end-to-end tests that drive the program.
 enable_language(RC)
 add_compile_options(-ffunction-sections -fdata-sections)
-# Stripped: Wine loads the debug sections of an image into memory.
-add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+# Stripped: Wine loads the debug sections of an image into memory. File
+# alignment equal to the section alignment lets Wine map the image's pages
+# from the file instead of copying them into private memory.
+add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s
+                 -Wl,--file-alignment,4096)
 
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 

@@ -96,11 +96,31 @@ DWORD WINAPI service_control_handler(DWORD control, DWORD, LPVOID, LPVOID)
         status_lock();
         report_locked();
         status_unlock();
+        // The dispatcher's thread waits for controls as long as the service
+        // runs; give back the stack pages it no longer uses.
+        thread_stack_trim();
         break;
     case ControlAction::Nothing:
         break;
     }
     return d.result;
+}
+
+// The control dispatcher runs on the thread that called the dispatcher on
+// Windows, on a thread of its own under Wine, and controls are the only code
+// it runs for us: one INTERROGATE sent to ourselves lets the handler trim
+// that thread's stack, which otherwise stays resident however idle the
+// service is.
+static void trim_dispatcher_stack()
+{
+    ScHolder scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm.ok())
+        return;
+    ScHolder svc(OpenServiceA(scm.get(), "Tallowguard", SERVICE_INTERROGATE));
+    if (!svc.ok())
+        return;
+    SERVICE_STATUS st;
+    ControlService(svc.get(), SERVICE_CONTROL_INTERROGATE, &st);
 }
 
 void WINAPI service_main(DWORD, LPSTR*)
@@ -121,6 +141,7 @@ void WINAPI service_main(DWORD, LPSTR*)
     status_unlock();
 
     log_msg("INFO", "Tallowguard " TG_ENGINE_VERSION " service running under SCM");
+    trim_dispatcher_stack();
     engine_run();
     log_msg("INFO", "Tallowguard service stopping (clean)");
 
