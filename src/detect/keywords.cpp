@@ -159,6 +159,11 @@ void keyword_matcher_build(KeywordMatcher* m, const char* const* table)
         }
     }
     m->classes = classes;
+    m->printable_only = true;
+    for (const auto& w : words)
+        for (unsigned char c : w)
+            if (c < 0x20 || c > 0x7e)
+                m->printable_only = false;
 
     // Trie, with goto entries of -1 for missing edges. State 0 is the root.
     const uint32_t kNone = 0xFFFFFFFFu;
@@ -273,17 +278,13 @@ static bool walk(CountState* cs, const unsigned char* data, size_t begin, size_t
     return false;
 }
 
-int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, size_t length)
+// Counts the keywords in one piece of the data. True when every keyword has
+// been seen.
+static bool count_piece(CountState* cs, const unsigned char* data, size_t length)
 {
-    if (m->entries == m->empty_entries || length == 0)
-        return m->empty_entries;
-    std::vector<unsigned char> found(static_cast<size_t>(m->entries), 0);
-    CountState cs = {m, found.data(), m->empty_entries};
-
-    if (length < kStreamSplitBytes || m->longest > length / kStreams) {
-        walk(&cs, data, 0, length, 0);
-        return cs.count;
-    }
+    const KeywordMatcher* m = cs->m;
+    if (length < kStreamSplitBytes || m->longest > length / kStreams)
+        return walk(cs, data, 0, length, 0);
 
     // Stream j covers the matches that end in [lo[j], hi[j]). Starting from
     // the root longest-1 bytes early lets the automaton see every keyword
@@ -317,21 +318,77 @@ int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, si
                              0)) {
             bool all = false;
             if (s0 >= first_output)
-                all |= note_matches(&cs, s0);
+                all |= note_matches(cs, s0);
             if (s1 >= first_output)
-                all |= note_matches(&cs, s1);
+                all |= note_matches(cs, s1);
             if (s2 >= first_output)
-                all |= note_matches(&cs, s2);
+                all |= note_matches(cs, s2);
             if (s3 >= first_output)
-                all |= note_matches(&cs, s3);
+                all |= note_matches(cs, s3);
             if (all)
-                return cs.count;
+                return true;
         }
     }
     const uint32_t st[kStreams] = {s0, s1, s2, s3};
     for (int j = 0; j < kStreams; j++)
-        if (walk(&cs, data, pos[j] + together, hi[j], st[j]))
-            break;
+        if (walk(cs, data, pos[j] + together, hi[j], st[j]))
+            return true;
+    return false;
+}
+
+// A quiet chunk holds only bytes below 0x20 or above 0x7f. When every
+// keyword byte is printable ASCII, such bytes belong to no keyword: each one
+// sends the automaton back to its root, so no match reaches across a quiet
+// chunk. Long runs of them (zero padding, say) are skipped, and the data
+// between them is counted piece by piece.
+static const size_t kQuietChunk = 64;
+static const size_t kQuietRunMin = 1024;
+
+static bool quiet_chunk(const unsigned char* p)
+{
+    const uint64_t top = 0x8080808080808080ull;
+    for (size_t i = 0; i < kQuietChunk; i += 8) {
+        uint64_t x;
+        memcpy(&x, p + i, sizeof(x));
+        // A byte below 0x80 reaches 0x80 when 0x60 is added only if it is
+        // 0x20 or more; no byte carries into the next.
+        if (((x & ~top) + 0x6060606060606060ull) & ~x & top)
+            return false;
+    }
+    return true;
+}
+
+int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, size_t length)
+{
+    if (m->entries == m->empty_entries || length == 0)
+        return m->empty_entries;
+    std::vector<unsigned char> found(static_cast<size_t>(m->entries), 0);
+    CountState cs = {m, found.data(), m->empty_entries};
+    if (!m->printable_only) {
+        count_piece(&cs, data, length);
+        return cs.count;
+    }
+    // Only long runs split the data: short pieces would be walked as one
+    // stream instead of four.
+    size_t start = 0; // where the piece being gathered begins
+    size_t pos = 0;
+    while (length - pos >= kQuietChunk) {
+        if (!quiet_chunk(data + pos)) {
+            pos += kQuietChunk;
+            continue;
+        }
+        size_t run_end = pos + kQuietChunk;
+        while (length - run_end >= kQuietChunk && quiet_chunk(data + run_end))
+            run_end += kQuietChunk;
+        if (run_end - pos >= kQuietRunMin) {
+            if (pos > start && count_piece(&cs, data + start, pos - start))
+                return cs.count;
+            start = run_end;
+        }
+        pos = run_end;
+    }
+    if (length > start)
+        count_piece(&cs, data + start, length - start);
     return cs.count;
 }
 

@@ -20,11 +20,12 @@ extern const char* const script_keywords[19];
 // The automaton of one keyword table. Owned by whoever built it; fields are
 // private to keywords.cpp.
 struct KeywordMatcher {
-    int entries = 0;           // non-null entries in the table
-    int empty_entries = 0;     // empty keywords: present in any data
-    uint32_t classes = 1;      // byte classes (0 = byte in no keyword)
-    uint32_t first_output = 0; // premultiplied number of the first state with matches
-    size_t longest = 0;        // longest keyword after the cut
+    int entries = 0;             // non-null entries in the table
+    int empty_entries = 0;       // empty keywords: present in any data
+    uint32_t classes = 1;        // byte classes (0 = byte in no keyword)
+    uint32_t first_output = 0;   // premultiplied number of the first state with matches
+    size_t longest = 0;          // longest keyword after the cut
+    bool printable_only = false; // every keyword byte is in 0x20..0x7e
     unsigned char byte_class[256] = {};
     std::vector<uint32_t> next;        // [state * classes + class] -> premultiplied state
     std::vector<uint32_t> out_begin;   // per state number: first index into out_entries

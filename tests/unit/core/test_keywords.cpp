@@ -163,6 +163,58 @@ TEST(Keywords, AgreesWithPlainSearchOnRandomData)
     }
 }
 
+// Runs of bytes that are in no keyword (zero padding, bytes above 0x7f) are
+// skipped 64 bytes at a time: words right before, right after and across the
+// edges of such runs, at every offset, must count as the plain method says.
+TEST(Keywords, QuietRunsSplitTheDataWithoutLosingWords)
+{
+    // "-enc " ends in a blank, the lowest byte that belongs to a keyword.
+    const struct {
+        const char* word;
+        const char* const* table;
+    } cases[] = {{"VirtualAllocEx", api_keywords}, {"-enc ", script_keywords}};
+    for (const auto& c : cases) {
+        const std::string word = c.word;
+        for (size_t run : {63u, 64u, 127u, 128u, 200u, 5000u}) {
+            for (size_t at = 0; at < 140; at++) {
+                for (char quiet : {'\0', '\x1f', '\x80', '\xff'}) {
+                    std::string data = filler(at, 'x') + word + std::string(run, quiet) +
+                                       word.substr(0, 3) + std::string(run, quiet) +
+                                       word.substr(3) + filler(at % 70, 'y');
+                    ASSERT_EQ(count(data, c.table), reference_count(data, c.table))
+                        << c.word << " run " << run << " at " << at;
+                    std::string tail = std::string(run, quiet) + filler(at, 'x') + word;
+                    ASSERT_EQ(count(tail, c.table), 1) << c.word << " run " << run << " at " << at;
+                }
+            }
+        }
+    }
+    std::mt19937 rng(20261210);
+    const char noisy[] = "abcdeklmnoprstuvwxyzABCEPRSTV-. ";
+    const char quiet[] = "\0\x01\x1f\x7f\x80\xff";
+    for (int round = 0; round < 200; round++) {
+        const char* const* table = (round % 2) ? api_keywords : script_keywords;
+        size_t words = 0;
+        while (table[words] != nullptr)
+            words++;
+        std::string data;
+        const size_t length = 2000 + rng() % 60000;
+        while (data.size() < length) {
+            const bool calm = rng() % 2;
+            const size_t n = rng() % (calm ? 400 : 150);
+            for (size_t i = 0; i < n; i++)
+                data +=
+                    calm ? quiet[rng() % (sizeof(quiet) - 1)] : noisy[rng() % (sizeof(noisy) - 1)];
+        }
+        for (int k = static_cast<int>(rng() % 8); k > 0; k--) {
+            const std::string w = table[rng() % words];
+            if (w.size() <= data.size())
+                data.replace(rng() % (data.size() - w.size() + 1), w.size(), w);
+        }
+        ASSERT_EQ(count(data, table), reference_count(data, table)) << "round " << round;
+    }
+}
+
 TEST(Keywords, MatcherIsReusable)
 {
     KeywordMatcher m;
