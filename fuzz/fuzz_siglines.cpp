@@ -35,12 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!sha256_parse_hex(hex, digest)) {
             continue;
         }
-        const char* a = sig_table_find(whole.get(), digest);
-        const char* c = sig_table_find(pieces.get(), digest);
-        if ((a == nullptr) != (c == nullptr) || (a != nullptr && strcmp(a, c) != 0)) {
-            __builtin_trap();
-        }
-        if (a != nullptr && strlen(a) > TG_SIG_NAME_SIZE - 1) {
+        char a[TG_SIG_NAME_SIZE];
+        char c[TG_SIG_NAME_SIZE];
+        const int in_a = sig_table_lookup(whole.get(), digest, a, sizeof(a));
+        const int in_c = sig_table_lookup(pieces.get(), digest, c, sizeof(c));
+        if (in_a != in_c || (in_a && strcmp(a, c) != 0)) {
             __builtin_trap();
         }
     }

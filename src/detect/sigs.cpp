@@ -1,23 +1,50 @@
 // Signature tables: parsing signatures.db text, building the table and
 // publishing it.
 //
-// Table layout: the distinct digests in digest order, each as a 32-byte
-// entry (the last 28 bytes of the digest and the offset of its name in one
-// name arena), found through an ordered linear-probing index of 8-byte slots
-// (the first 4 digest bytes and the entry's number). A digest's home slot is
-// its first 32 bits scaled to the index's home range, which keeps the slots
-// in digest order: a digest sits at its home slot or after it, behind every
-// smaller digest. A lookup starts at the home slot and stops at the first
-// empty slot or the first greater digest; the index is about 80% full and
-// digests are uniformly spread (they are SHA-256 outputs), so a miss reads
-// one cache line of the index and a hit one more for its entry. An empty
-// slot always ends the index.
+// Table layout. The distinct digests in digest order, each as a 32-byte
+// entry (the last 28 bytes of the digest and the offset of its name record),
+// found through an ordered linear-probing index of 4-byte slots (the first 4
+// digest bytes, big-endian). The slots are grouped by 14 into 64-byte lines,
+// each line beginning with the number of the entry of its first used slot
+// and a mask of its used slots, so a slot's entry number is the line's base
+// plus the used slots before it. A digest's home slot is its first 32 bits
+// scaled to the index's home range, which keeps the slots in digest order: a
+// digest sits at its home slot or after it, behind every smaller digest. A
+// lookup starts at the home slot and stops at the first empty slot or the
+// first greater digest. The index is about 84% full: 5.4 bytes a digest, so
+// that it mostly stays in the processor's cache; digests are uniformly
+// spread (they are SHA-256 outputs), so a miss mostly reads one index line.
+// A hit needs its entry as well. So as not to wait for the index line before
+// asking for it, a small table of ranks (the number of digests below each of
+// 2^k buckets of about 8 digests by their first bits, half a byte a digest)
+// gives a guess of the entry's number, and the two lines around the guess are
+// fetched along with the index line: the entry is in them 9 times in 10.
 //
-// Building: the signatures are collected in order (with their sequence
-// number), sorted by digest and sequence, reduced to the latest entry of
-// each digest and packed into entries in the same buffer, while the index
-// is laid out beside them. Names are shared through a small cache of the
-// names seen lately, so a family name used by many digests is stored once.
+// Names. Every distinct name is stored once as a record in one arena; the
+// entries hold its offset. A name that ends in a run of digits and the
+// characters "-._:/ " (the usual "Win.Trojan.Agent-1234567-0") is kept as a
+// stem ("Win.Trojan.Agent-"), stored once in a stem dictionary and named by
+// a 16-bit number, and the run, packed two characters a byte:
+//   [run length 1..127] [stem number, 16 bits little-endian] [packed run]
+// Any other name, or when the dictionary is full, is kept whole:
+//   [0x80 | length] [the name's bytes]
+// Both arenas carry kNamePad spare bytes at their end, so a name is copied
+// out with copies of a fixed size and no loop over its bytes.
+//
+// Building: the signatures are collected in order (40-byte items: digest,
+// name record, sequence number), sorted by digest and sequence, reduced to
+// the latest entry of each digest and packed in place, then turned into
+// entries in the same buffer while the index is laid out beside them. A
+// name is encoded as it is added; equal records are shared through a small
+// cache of the records seen lately, so a family name used by many digests is
+// stored once.
+//
+// Readers of the process-wide list. The list is a std::shared_ptr (for
+// callers that hold a table) plus a plain pointer to the same table that
+// sig_lookup reads. A plain reader announces the table it reads in one of
+// kReaders hazard slots; a change publishes the new pointer, then waits until
+// no slot names the old table before letting its reference to it go (see
+// enter_current and retire).
 #include "detect/sigs.h"
 
 #include <algorithm>
@@ -28,26 +55,30 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-
-#include "frontdoor/text.h"
+#include <thread>
 
 namespace {
 
-constexpr uint32_t kEmpty = 0xffffffffu; // slot without an entry; arena offset not in use
+constexpr uint32_t kEmpty = 0xffffffffu; // cache slot not in use
 constexpr size_t kReadMax = TG_SIG_LINE_SIZE - 1;
 constexpr size_t kNameMax = TG_SIG_NAME_SIZE - 1;
-constexpr size_t kInternMin = 1u << 8;  // names remembered for sharing: at first
-constexpr size_t kInternMax = 1u << 16; // and at most
-constexpr size_t kPrefix = 4;           // digest bytes held in the index
+constexpr size_t kInternMin = 1u << 8;             // name records remembered for sharing: at first
+constexpr size_t kInternMax = 1u << 16;            // and at most
+constexpr size_t kPrefix = 4;                      // digest bytes held in the index
+constexpr size_t kLineSlots = 14;                  // index slots in a 64-byte line
+constexpr size_t kStemsMax = 1u << 16;             // stems in the dictionary (16-bit numbers)
+constexpr size_t kNamePad = TG_SIG_NAME_SIZE + 16; // spare bytes after each arena
+constexpr uint8_t kWhole = 0x80;                   // record header: the name kept whole
 
-struct SigSlot {
-    uint32_t prefix; // first digest bytes, big-endian
-    uint32_t entry;  // entry number, kEmpty when the slot is empty
+struct IndexLine {
+    uint32_t base; // entry number of the first used slot
+    uint32_t mask; // bit i: slot i is used
+    uint32_t prefix[kLineSlots];
 };
 
 struct SigEntry {
     uint8_t rest[SHA256_DIGEST_SIZE - kPrefix];
-    uint32_t name; // arena offset
+    uint32_t name; // record offset in the name arena
 };
 
 // A signature while the builder collects them.
@@ -64,36 +95,49 @@ struct SigPacked {
 };
 
 struct InternSlot {
-    uint32_t off; // arena offset, kEmpty when free
+    uint32_t off; // record offset, kEmpty when free
     uint32_t hash;
 };
 
-static_assert(sizeof(SigSlot) == 8, "slot layout");
+static_assert(sizeof(IndexLine) == 64, "index line layout");
 static_assert(sizeof(SigEntry) == 32, "entry layout");
 static_assert(sizeof(SigItem) == 40, "item layout");
 static_assert(sizeof(SigPacked) == 36, "packed layout");
+static_assert(kNameMax < kWhole, "a name length fits a record header");
 
 } // namespace
 
 struct SigTable {
-    SigSlot* slots = nullptr;
-    size_t slot_count = 0; // slots in the index, the final empty one included
-    uint32_t home_range = 1;
-    uint8_t* entry_mem = nullptr;      // the allocation that holds the entries
+    const IndexLine* lines = nullptr;  // 64-byte aligned inside line_mem
+    size_t line_count = 0;             // the last line is always empty
+    uint32_t home_range = 0;           // home slots; 0 for a table without digests
     const SigEntry* entries = nullptr; // 32-byte aligned inside entry_mem
     size_t distinct = 0;
-    char* names = nullptr;
-    size_t names_len = 0;
+    const uint32_t* ranks = nullptr;      // per rank bucket: digests below it; rank_count + 1
+    unsigned rank_bits = 0;               // rank buckets: 2^rank_bits, by the first bits
+    const uint8_t* names = nullptr;       // name records, kNamePad spare bytes after them
+    const char* stems = nullptr;          // stem bytes, kNamePad spare bytes after them
+    const uint32_t* stem_index = nullptr; // per stem: offset << 7 | length
+    size_t bytes = 0;                     // heap bytes, this struct included
     int count = 0;
+    void* line_mem = nullptr;
+    void* entry_mem = nullptr;
+    void* name_mem = nullptr;
+    void* stem_mem = nullptr;
+    void* stem_index_mem = nullptr;
+    void* rank_mem = nullptr;
 
     SigTable() = default;
     SigTable(const SigTable&) = delete;
     SigTable& operator=(const SigTable&) = delete;
     ~SigTable()
     {
-        free(slots);
+        free(line_mem);
         free(entry_mem);
-        free(names);
+        free(name_mem);
+        free(stem_mem);
+        free(stem_index_mem);
+        free(rank_mem);
     }
 };
 
@@ -101,11 +145,19 @@ struct SigBuilder {
     uint8_t* mem = nullptr; // SigItem array while collecting, entries when built
     size_t mem_size = 0;
     size_t items = 0;
-    char* names = nullptr;
+    uint8_t* names = nullptr; // name records; names_size counts kNamePad spare bytes
     size_t names_len = 0;
     size_t names_size = 0;
-    InternSlot* intern = nullptr; // names seen lately, intern_size of them
+    InternSlot* intern = nullptr; // records seen lately, intern_size of them
     size_t intern_size = 0;
+    char* stems = nullptr; // stem bytes; stems_size counts kNamePad spare bytes
+    size_t stems_len = 0;
+    size_t stems_size = 0;
+    uint32_t* stem_index = nullptr; // per stem: offset << 7 | length
+    size_t stem_count = 0;
+    size_t stem_index_size = 0;
+    uint32_t* stem_hash = nullptr; // stem number + 1 per slot, 0 when free
+    size_t stem_hash_size = 0;
     int count = 0;
     char carry[TG_SIG_LINE_SIZE]; // a read not yet ended by a line break
     size_t carry_len = 0;
@@ -137,6 +189,29 @@ struct HexTable {
 constexpr HexTable kHex(true);
 constexpr HexTable kLowerHex(false);
 
+// The characters of a packed run, by their 4-bit code.
+constexpr char kRunChars[] = "0123456789-._:/ ";
+static_assert(sizeof(kRunChars) == 17, "16 run characters");
+
+// Run character codes by byte (-1: not a run character), and the two
+// characters each packed byte stands for.
+struct RunTables {
+    int8_t code[256];
+    char pair[256][2];
+    constexpr RunTables() : code(), pair()
+    {
+        for (int i = 0; i < 256; ++i) {
+            code[i] = -1;
+            pair[i][0] = kRunChars[i & 15];
+            pair[i][1] = kRunChars[i >> 4];
+        }
+        for (int i = 0; i < 16; ++i) {
+            code[static_cast<unsigned char>(kRunChars[i])] = static_cast<int8_t>(i);
+        }
+    }
+};
+constexpr RunTables kRun;
+
 inline bool is_separator(char c)
 {
     return c == ' ' || c == '\t' || c == ':' || c == '=';
@@ -153,9 +228,26 @@ inline uint64_t load_be64(const uint8_t* p)
     return (static_cast<uint64_t>(load_be32(p)) << 32) | load_be32(p + 4);
 }
 
-inline size_t home_slot(const uint8_t* digest, uint32_t home_range)
+inline uint64_t load_u64(const uint8_t* p)
 {
-    return static_cast<size_t>((static_cast<uint64_t>(load_be32(digest)) * home_range) >> 32);
+    uint64_t v;
+    memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+inline size_t home_slot(uint32_t key, uint32_t home_range)
+{
+    return static_cast<size_t>((static_cast<uint64_t>(key) * home_range) >> 32);
+}
+
+// Bits set in v, without the popcnt instruction the baseline processors
+// lack.
+inline unsigned popcount32(uint32_t v)
+{
+    v -= (v >> 1) & 0x55555555u;
+    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
+    v = (v + (v >> 4)) & 0x0f0f0f0fu;
+    return (v * 0x01010101u) >> 24;
 }
 
 // Decodes `bytes` bytes from 2 * bytes hex characters with `table`; false
@@ -174,56 +266,256 @@ bool decode_hex(const char* text, uint8_t* digest, size_t bytes, const HexTable&
     return bad >= 0;
 }
 
-// decode_hex with kLowerHex for a NUL-terminated text that may be short:
-// nothing past a NUL is read.
-bool decode_hex_text(const char* text, uint8_t* digest, size_t bytes)
+// Whether an entry holds the last 28 bytes of `digest`.
+inline bool rest_equal(const SigEntry* e, const uint8_t* digest)
 {
-    int bad = 0;
-    for (size_t i = 0; i < bytes; ++i) {
-        const char c0 = text[2 * i];
-        if (c0 == '\0') {
-            return false;
-        }
-        const char c1 = text[2 * i + 1];
-        if (c1 == '\0') {
-            return false;
-        }
-        const int hi = kLowerHex.v[static_cast<unsigned char>(c0)];
-        const int lo = kLowerHex.v[static_cast<unsigned char>(c1)];
-        bad |= hi | lo;
-        digest[i] =
-            static_cast<uint8_t>((static_cast<unsigned>(hi) << 4) | static_cast<unsigned>(lo));
-    }
-    return bad >= 0;
+    uint32_t a;
+    uint32_t b;
+    memcpy(&a, e->rest, sizeof(a));
+    memcpy(&b, digest + 4, sizeof(b));
+    const uint64_t diff = static_cast<uint64_t>(a ^ b) |
+                          (load_u64(e->rest + 4) ^ load_u64(digest + 8)) |
+                          (load_u64(e->rest + 12) ^ load_u64(digest + 16)) |
+                          (load_u64(e->rest + 20) ^ load_u64(digest + 24));
+    return diff == 0;
 }
 
-const SigEntry* find_entry(const SigTable* table, const uint8_t* digest)
+// The entry number of a digest, or `table->distinct` when it is not
+// listed. The walk starts at the home slot; a miss mostly ends at the first
+// slot it reads.
+size_t find_entry(const SigTable* table, const uint8_t* digest)
 {
-    if (table == nullptr || table->slots == nullptr) {
-        return nullptr;
-    }
     const uint32_t key = load_be32(digest);
-    for (const SigSlot* s = table->slots + home_slot(digest, table->home_range);; ++s) {
-        if (s->entry == kEmpty || s->prefix > key) {
-            return nullptr;
+    // Fetch the likely entry while the index line comes in: digests are
+    // spread evenly, so its number is close to the rank interpolated within
+    // its rank bucket.
+    const uint32_t bucket = key >> (32 - table->rank_bits);
+    const uint32_t below = table->ranks[bucket];
+    const uint32_t width = table->ranks[bucket + 1] - below;
+    const uint32_t within =
+        static_cast<uint32_t>((static_cast<uint64_t>(key << table->rank_bits) * width) >> 32);
+    // The lines of the entries just before and after the guess: four
+    // entries around it, where the digest is 9 times in 10 (the guess is
+    // within a bucket of about 8).
+    const uintptr_t guess = reinterpret_cast<uintptr_t>(table->entries + below + within);
+    __builtin_prefetch(reinterpret_cast<const void*>(guess - sizeof(SigEntry)));
+    __builtin_prefetch(reinterpret_cast<const void*>(guess + sizeof(SigEntry)));
+    const size_t home = home_slot(key, table->home_range);
+    const IndexLine* line = table->lines + home / kLineSlots;
+    size_t pos = home % kLineSlots;
+    for (;;) {
+        const uint32_t mask = line->mask;
+        for (; pos < kLineSlots; ++pos) {
+            const uint32_t v = line->prefix[pos];
+            if ((mask >> pos & 1u) == 0 || v > key) {
+                return table->distinct;
+            }
+            if (v < key) {
+                continue;
+            }
+            const size_t entry = line->base + popcount32(mask & ((1u << pos) - 1u));
+            const SigEntry* e = &table->entries[entry];
+            if (rest_equal(e, digest)) {
+                return entry;
+            }
+            if (memcmp(e->rest, digest + kPrefix, sizeof(e->rest)) > 0) {
+                return table->distinct;
+            }
         }
-        if (s->prefix < key) {
-            continue;
-        }
-        const SigEntry* e = &table->entries[s->entry];
-        const int c = memcmp(e->rest, digest + kPrefix, sizeof(e->rest));
-        if (c == 0) {
-            return e;
-        }
-        if (c > 0) {
-            return nullptr;
+        ++line;
+        pos = 0;
+    }
+}
+
+// ---- names ----------------------------------------------------------------
+
+// Bytes a record takes, from its header.
+inline size_t record_size(const uint8_t* rec)
+{
+    return (rec[0] & kWhole) != 0 ? 1 + (rec[0] & kNameMax) : 3 + (rec[0] + 1u) / 2;
+}
+
+// Room decode_name needs: a whole stem copy, then the run written 16
+// characters at a time after a stem of up to 127.
+constexpr size_t kDecodeSize = kNameMax + TG_SIG_NAME_SIZE + 16;
+
+// Writes the name of the record at `rec` into `out` (kDecodeSize bytes; its
+// first TG_SIG_NAME_SIZE bytes are always written) and returns its length.
+// Copies have fixed sizes, reading into the arenas' spare bytes.
+size_t decode_name(const uint8_t* rec, const char* stems, const uint32_t* stem_index, char* out)
+{
+    const unsigned head = rec[0];
+    if ((head & kWhole) != 0) {
+        memcpy(out, rec + 1, TG_SIG_NAME_SIZE);
+        return head & kNameMax;
+    }
+    const uint32_t stem = stem_index[rec[1] | (static_cast<unsigned>(rec[2]) << 8)];
+    const size_t stem_len = stem & kNameMax;
+    memcpy(out, stems + (stem >> 7), TG_SIG_NAME_SIZE);
+    char* run = out + stem_len;
+    const uint8_t* packed = rec + 3;
+    for (size_t done = 0; done < head; done += 16) {
+        for (size_t k = 0; k < 8; ++k) {
+            memcpy(run + done + 2 * k, kRun.pair[packed[done / 2 + k]], 2);
         }
     }
+    return stem_len + head;
+}
+
+// Copies the name of entry `entry` as sig_table_lookup does.
+void copy_name(const SigTable* t, size_t entry, char* name, size_t name_size)
+{
+    if (name == nullptr || name_size == 0) {
+        return;
+    }
+    char buf[kDecodeSize];
+    const size_t len = decode_name(t->names + t->entries[entry].name, t->stems, t->stem_index, buf);
+    if (name_size >= TG_SIG_NAME_SIZE) {
+        memcpy(name, buf, TG_SIG_NAME_SIZE);
+        name[len] = '\0';
+    } else {
+        const size_t n = std::min(len, name_size - 1);
+        memcpy(name, buf, n);
+        name[n] = '\0';
+    }
+}
+
+uint32_t hash_bytes(const void* data, size_t len)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    uint64_t h = 0x9e3779b97f4a7c15ull ^ len;
+    for (; len >= 8; len -= 8, p += 8) {
+        h = (h ^ load_u64(p)) * 0xff51afd7ed558ccdull;
+        h ^= h >> 32;
+    }
+    uint64_t tail = 0;
+    memcpy(&tail, p, len);
+    h = (h ^ tail) * 0xc4ceb9fe1a85ec53ull;
+    return static_cast<uint32_t>(h ^ (h >> 29));
+}
+
+// Grows a heap block to hold at least `need` bytes (doubling, at most
+// `most`); false when memory ran out or `need` passes `most`.
+bool grow_block(void** block, size_t* size, size_t need, size_t most)
+{
+    if (need <= *size) {
+        return true;
+    }
+    if (need > most) {
+        return false;
+    }
+    size_t want = *size < 4096 ? 4096 : *size * 2;
+    if (want < need || want > most) {
+        want = need > most / 2 ? most : need * 2;
+    }
+    void* fresh = realloc(*block, want);
+    if (fresh == nullptr) {
+        return false;
+    }
+    *block = fresh;
+    *size = want;
+    return true;
+}
+
+// The number of `stem` in the dictionary, added when new; -1 when the
+// dictionary is full or memory ran out (the name is then kept whole).
+long find_stem(SigBuilder* b, const char* stem, size_t len)
+{
+    const uint32_t hash = hash_bytes(stem, len);
+    if (b->stem_hash_size > 0) {
+        for (size_t at = hash & (b->stem_hash_size - 1); b->stem_hash[at] != 0;
+             at = (at + 1) & (b->stem_hash_size - 1)) {
+            const uint32_t s = b->stem_index[b->stem_hash[at] - 1];
+            if ((s & kNameMax) == len && memcmp(b->stems + (s >> 7), stem, len) == 0) {
+                return static_cast<long>(b->stem_hash[at] - 1);
+            }
+        }
+    }
+    if (b->stem_count >= kStemsMax) {
+        return -1;
+    }
+    // A new stem. The hash table stays at most half full.
+    if (b->stem_hash_size < 2 * (b->stem_count + 1)) {
+        const size_t size = b->stem_hash_size == 0 ? 256 : b->stem_hash_size * 2;
+        uint32_t* fresh = static_cast<uint32_t*>(calloc(size, sizeof(uint32_t)));
+        if (fresh == nullptr) {
+            return -1;
+        }
+        for (size_t i = 0; i < b->stem_count; ++i) {
+            const uint32_t s = b->stem_index[i];
+            size_t at = hash_bytes(b->stems + (s >> 7), s & kNameMax) & (size - 1);
+            while (fresh[at] != 0) {
+                at = (at + 1) & (size - 1);
+            }
+            fresh[at] = static_cast<uint32_t>(i + 1);
+        }
+        free(b->stem_hash);
+        b->stem_hash = fresh;
+        b->stem_hash_size = size;
+    }
+    void* stems = b->stems;
+    void* index = b->stem_index;
+    const size_t stems_most = kStemsMax * kNameMax + kNamePad;
+    const bool ok = grow_block(&stems, &b->stems_size, b->stems_len + len + kNamePad, stems_most) &&
+                    grow_block(&index, &b->stem_index_size, (b->stem_count + 1) * sizeof(uint32_t),
+                               kStemsMax * sizeof(uint32_t));
+    b->stems = static_cast<char*>(stems);
+    b->stem_index = static_cast<uint32_t*>(index);
+    if (!ok) {
+        return -1;
+    }
+    size_t at = hash & (b->stem_hash_size - 1);
+    while (b->stem_hash[at] != 0) {
+        at = (at + 1) & (b->stem_hash_size - 1);
+    }
+    memcpy(b->stems + b->stems_len, stem, len);
+    const uint32_t id = static_cast<uint32_t>(b->stem_count);
+    b->stem_index[id] = static_cast<uint32_t>((b->stems_len << 7) | len);
+    b->stems_len += len;
+    b->stem_hash[at] = id + 1;
+    ++b->stem_count;
+    return static_cast<long>(id);
+}
+
+// Encodes a name of 1..127 bytes into `rec` (at least 1 + kNameMax bytes)
+// and returns the record's size.
+size_t encode_name(SigBuilder* b, const char* name, size_t len, uint8_t* rec)
+{
+    // The run: the longest tail of run characters, from its first digit on.
+    size_t run = len;
+    while (run > 0 && kRun.code[static_cast<unsigned char>(name[run - 1])] >= 0) {
+        --run;
+    }
+    while (run < len && (name[run] < '0' || name[run] > '9')) {
+        ++run;
+    }
+    if (run < len) {
+        const long stem = find_stem(b, name, run);
+        if (stem >= 0) {
+            const size_t run_len = len - run;
+            rec[0] = static_cast<uint8_t>(run_len);
+            rec[1] = static_cast<uint8_t>(stem);
+            rec[2] = static_cast<uint8_t>(stem >> 8);
+            for (size_t i = 0; i < run_len; i += 2) {
+                const unsigned lo =
+                    static_cast<unsigned>(kRun.code[static_cast<unsigned char>(name[run + i])]);
+                const unsigned hi =
+                    i + 1 < run_len ? static_cast<unsigned>(
+                                          kRun.code[static_cast<unsigned char>(name[run + i + 1])])
+                                    : 0;
+                rec[3 + i / 2] = static_cast<uint8_t>(lo | (hi << 4));
+            }
+            return 3 + (run_len + 1) / 2;
+        }
+    }
+    rec[0] = static_cast<uint8_t>(kWhole | len);
+    memcpy(rec + 1, name, len);
+    return 1 + len;
 }
 
 // ---- builder internals --------------------------------------------------
 
-// Makes the name cache large enough for about `names` signatures (a power
+// Makes the record cache large enough for about `names` signatures (a power
 // of two between kInternMin and kInternMax). A new cache starts empty; a
 // cache that cannot be allocated only means names are not shared.
 void size_intern(SigBuilder* b, size_t names)
@@ -267,50 +559,36 @@ bool grow_items(SigBuilder* b)
     return true;
 }
 
-uint32_t name_hash(const char* name, size_t len)
-{
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < len; ++i) {
-        h = (h ^ static_cast<unsigned char>(name[i])) * 16777619u;
-    }
-    return h;
-}
-
-// Offset of `name` in the arena, reusing an equal name seen recently;
-// kEmpty when the arena is full or memory ran out.
+// Offset of the record for `name` in the arena, reusing an equal record
+// seen recently; kEmpty when the arena is full or memory ran out. Equal
+// names give equal records: a stem, once in the dictionary, stays there.
 uint32_t intern_name(SigBuilder* b, const char* name, size_t len)
 {
+    uint8_t rec[1 + kNameMax];
+    const size_t size = encode_name(b, name, len, rec);
     InternSlot* slot = nullptr;
-    const uint32_t hash = name_hash(name, len);
+    const uint32_t hash = hash_bytes(rec, size);
     if (b->intern != nullptr) {
         slot = &b->intern[hash & (b->intern_size - 1)];
-        // strncmp stops at the stored name's NUL, so a shorter stored name
-        // is never read past (names hold no NUL of their own).
         if (slot->off != kEmpty && slot->hash == hash &&
-            strncmp(b->names + slot->off, name, len) == 0 && b->names[slot->off + len] == '\0') {
+            record_size(b->names + slot->off) == size &&
+            memcmp(b->names + slot->off, rec, size) == 0) {
             return slot->off;
         }
     }
-    const size_t need = b->names_len + len + 1;
-    if (need > TG_SIG_NAMES_MAX) {
+    if (b->names_len + size > TG_SIG_NAMES_MAX) {
         return kEmpty;
     }
-    if (need > b->names_size) {
-        size_t want = b->names_size < 4096 ? 4096 : b->names_size * 2;
-        if (want < need || want > TG_SIG_NAMES_MAX) {
-            want = need > TG_SIG_NAMES_MAX / 2 ? TG_SIG_NAMES_MAX : need * 2;
-        }
-        char* names = static_cast<char*>(realloc(b->names, want));
-        if (names == nullptr) {
-            return kEmpty;
-        }
-        b->names = names;
-        b->names_size = want;
+    void* names = b->names;
+    const bool ok = grow_block(&names, &b->names_size, b->names_len + size + kNamePad,
+                               TG_SIG_NAMES_MAX + kNamePad);
+    b->names = static_cast<uint8_t*>(names);
+    if (!ok) {
+        return kEmpty;
     }
     const uint32_t off = static_cast<uint32_t>(b->names_len);
-    memcpy(b->names + off, name, len);
-    b->names[off + len] = '\0';
-    b->names_len = need;
+    memcpy(b->names + off, rec, size);
+    b->names_len += size;
     if (slot != nullptr) {
         slot->off = off;
         slot->hash = hash;
@@ -350,6 +628,74 @@ void add_read(SigBuilder* b, const char* text, size_t len)
     }
 }
 
+// A heap block of `bytes` whose usable part starts at an `align` boundary;
+// the block to free goes to *mem.
+void* aligned_block(size_t bytes, size_t align, void** mem, bool zero)
+{
+    if (bytes > SIZE_MAX - align) {
+        return nullptr;
+    }
+    void* raw = zero ? calloc(1, bytes + align) : malloc(bytes + align);
+    if (raw == nullptr) {
+        return nullptr;
+    }
+    *mem = raw;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(raw);
+    return reinterpret_cast<void*>(at + (align - at % align) % align);
+}
+
+// Hands a builder's arena of `size` bytes to the table, trimmed to what it
+// uses plus the spare bytes (zeroed: copies read them).
+void* hand_over(void* block, size_t used, size_t size, size_t* bytes)
+{
+    if (block == nullptr) {
+        return nullptr;
+    }
+    void* trimmed = realloc(block, used + kNamePad);
+    void* out = trimmed != nullptr ? trimmed : block;
+    memset(static_cast<char*>(out) + used, 0, kNamePad);
+    *bytes += trimmed != nullptr ? used + kNamePad : size;
+    return out;
+}
+
+// The rank buckets: 4 to 8 digests each (at least 2 buckets, at most
+// 2^24), each with the number of digests below it, from the index.
+bool build_ranks(SigTable* t)
+{
+    unsigned bits = 1;
+    while (bits < 24 && (static_cast<size_t>(8) << bits) <= t->distinct) {
+        ++bits;
+    }
+    const size_t count = static_cast<size_t>(1) << bits;
+    uint32_t* ranks = static_cast<uint32_t*>(malloc((count + 1) * sizeof(uint32_t)));
+    if (ranks == nullptr) {
+        return false;
+    }
+    size_t bucket = 0; // buckets [0, bucket) are filled
+    uint32_t seen = 0;
+    for (size_t l = 0; l < t->line_count; ++l) {
+        const IndexLine& line = t->lines[l];
+        for (size_t pos = 0; pos < kLineSlots; ++pos) {
+            if ((line.mask >> pos & 1u) == 0) {
+                continue;
+            }
+            const size_t b = line.prefix[pos] >> (32 - bits);
+            for (; bucket <= b; ++bucket) {
+                ranks[bucket] = seen;
+            }
+            ++seen;
+        }
+    }
+    for (; bucket <= count; ++bucket) {
+        ranks[bucket] = seen;
+    }
+    t->rank_mem = ranks;
+    t->ranks = ranks;
+    t->rank_bits = bits;
+    t->bytes += (count + 1) * sizeof(uint32_t);
+    return true;
+}
+
 // Sorts by digest, keeps the latest entry of each digest, packs the entries
 // in b->mem and builds the index into t. Returns false when memory ran out.
 bool build_table(SigBuilder* b, SigTable* t)
@@ -380,10 +726,14 @@ bool build_table(SigBuilder* b, SigTable* t)
         memcpy(b->mem + distinct * sizeof(SigPacked), &rec, sizeof(rec));
         ++distinct;
     }
+    t->distinct = distinct;
+    if (distinct == 0) {
+        return true;
+    }
 
     // Give back the item space beyond the packed records before the index
     // is allocated: it keeps the peak of memory down.
-    if (distinct > 0 && distinct * sizeof(SigPacked) + 64 < b->mem_size) {
+    if (distinct * sizeof(SigPacked) + 64 < b->mem_size) {
         uint8_t* mem = static_cast<uint8_t*>(realloc(b->mem, distinct * sizeof(SigPacked) + 64));
         if (mem != nullptr) {
             b->mem = mem;
@@ -392,45 +742,50 @@ bool build_table(SigBuilder* b, SigTable* t)
     }
 
     // The index: each digest at its home slot or right after the previous.
-    const uint32_t range = static_cast<uint32_t>(distinct + distinct / 4 + 1);
+    // distinct < 2^31, so the range stays below 2^32.
+    const uint32_t range = static_cast<uint32_t>(distinct + distinct * 3 / 16 + 1);
     size_t last = 0;
     for (size_t i = 0; i < distinct; ++i) {
-        const size_t home = home_slot(b->mem + i * sizeof(SigPacked), range);
+        const size_t home = home_slot(load_be32(b->mem + i * sizeof(SigPacked)), range);
         last = (i == 0 || home > last) ? home : last + 1;
     }
-    const size_t slot_count = (distinct == 0 ? range : std::max<size_t>(range, last + 1)) + 1;
-    t->slots = static_cast<SigSlot*>(malloc(slot_count * sizeof(SigSlot)));
-    if (t->slots == nullptr) {
+    // One line more than the used slots need, so an empty slot always ends
+    // the index.
+    const size_t line_count = last / kLineSlots + 2;
+    void* line_mem = nullptr;
+    IndexLine* lines = static_cast<IndexLine*>(
+        aligned_block(line_count * sizeof(IndexLine), sizeof(IndexLine), &line_mem, true));
+    if (lines == nullptr) {
         return false;
     }
+    t->line_mem = line_mem;
     // Entries replace the packed records in place, front to back (an entry
     // is smaller than a record, and each record is read before its entry is
     // written), while the slots are filled in.
-    SigSlot empty;
-    empty.prefix = 0;
-    empty.entry = kEmpty;
-    size_t fill = 0; // first slot not yet written
+    size_t fill = 0; // first slot not yet used
     for (size_t i = 0; i < distinct; ++i) {
         SigPacked rec;
         memcpy(&rec, b->mem + i * sizeof(SigPacked), sizeof(rec));
-        const size_t pos = std::max(home_slot(rec.digest, range), fill);
-        for (; fill < pos; ++fill) {
-            t->slots[fill] = empty;
-        }
-        t->slots[pos].prefix = load_be32(rec.digest);
-        t->slots[pos].entry = static_cast<uint32_t>(i);
+        const uint32_t key = load_be32(rec.digest);
+        const size_t pos = std::max(home_slot(key, range), fill);
+        IndexLine& line = lines[pos / kLineSlots];
+        line.prefix[pos % kLineSlots] = key;
+        line.mask |= 1u << (pos % kLineSlots);
         fill = pos + 1;
         SigEntry e;
         memcpy(e.rest, rec.digest + kPrefix, sizeof(e.rest));
         e.name = rec.name;
         memcpy(b->mem + i * sizeof(SigEntry), &e, sizeof(e));
     }
-    for (; fill < slot_count; ++fill) {
-        t->slots[fill] = empty;
+    uint32_t base = 0;
+    for (size_t i = 0; i < line_count; ++i) {
+        lines[i].base = base;
+        base += popcount32(lines[i].mask);
     }
-    t->slot_count = slot_count;
+    t->lines = lines;
+    t->line_count = line_count;
     t->home_range = range;
-    t->distinct = distinct;
+    t->bytes += line_count * sizeof(IndexLine) + sizeof(IndexLine);
 
     // Trim the buffer to the entries (plus room to align them to 32 bytes,
     // so that no entry straddles two cache lines) and hand it over.
@@ -445,24 +800,36 @@ bool build_table(SigBuilder* b, SigTable* t)
     b->mem = nullptr;
     b->mem_size = 0;
     const size_t shift = (32 - reinterpret_cast<uintptr_t>(mem) % 32) % 32;
-    if (shift > 0 && distinct > 0) {
+    if (shift > 0) {
         memmove(mem + shift, mem, distinct * sizeof(SigEntry));
     }
     t->entry_mem = mem;
     t->entries = reinterpret_cast<const SigEntry*>(mem + shift);
-    return true;
+    t->bytes += bytes;
+    return build_ranks(t);
 }
 
 void reset_builder(SigBuilder* b)
 {
     free(b->mem);
     free(b->names);
+    free(b->stems);
+    free(b->stem_index);
+    free(b->stem_hash);
     b->mem = nullptr;
     b->mem_size = 0;
     b->items = 0;
     b->names = nullptr;
     b->names_len = 0;
     b->names_size = 0;
+    b->stems = nullptr;
+    b->stems_len = 0;
+    b->stems_size = 0;
+    b->stem_index = nullptr;
+    b->stem_count = 0;
+    b->stem_index_size = 0;
+    b->stem_hash = nullptr;
+    b->stem_hash_size = 0;
     b->count = 0;
     b->carry_len = 0;
     if (b->intern != nullptr) {
@@ -472,10 +839,88 @@ void reset_builder(SigBuilder* b)
 
 // ---- the process-wide list ----------------------------------------------
 
-// Read and replaced only through std::atomic_load / std::atomic_store.
+// The owner of the current table, for sigs_snapshot; read and replaced only
+// through std::atomic_load / std::atomic_store.
 SigSnapshot g_table;
+// The same table for the plain readers (sig_lookup, sig_lookup_digest,
+// sig_count), which never touch the shared_ptr's counts.
+std::atomic<const SigTable*> g_current{nullptr};
 // Serialises the changes (each one reads the list, builds and publishes).
 std::mutex g_change;
+
+// Hazard slots: a reader holds one, naming the table it reads, for the
+// length of a lookup.
+constexpr size_t kReaders = 64;
+struct alignas(64) ReaderSlot {
+    std::atomic<const SigTable*> table{nullptr};
+};
+ReaderSlot g_readers[kReaders];
+
+// Memory ordering (every operation here is sequentially consistent, so all
+// of them fall in one total order S):
+//   reader:    R1 p = g_current    R2 slot: null -> p    R3 g_current == p ?
+//   publisher: P1 g_current = q    P2 read every slot    P3 drop p
+// A reader uses p only when R3 saw p, so R3 comes before P1 in S; R2 comes
+// before R3, and P2 after P1, so P2 finds p in the slot (or the null of a
+// later release) and the publisher waits for the slot to be cleared. The
+// reader's clearing store releases its reads of p, and P2's load that sees
+// it acquires them, so the table is freed only after they are done. A
+// reader whose R3 sees another pointer gives the slot back without having
+// touched p. A table may be published again while a slow reader is between
+// R1 and R2; R3 then sees it current, and it is alive.
+const SigTable* enter_current(ReaderSlot** held)
+{
+    int local = 0;
+    // Start where this thread's stack points: threads mostly keep to their
+    // own slots, so a slot's cache line stays with one core.
+    const uint64_t where = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&local) >> 12);
+    size_t at = static_cast<size_t>((where * 0x9e3779b97f4a7c15ull) >> 58) % kReaders;
+    for (;;) {
+        const SigTable* t = g_current.load();
+        if (t == nullptr) {
+            return nullptr;
+        }
+        for (size_t tries = 0;; ++tries) {
+            const SigTable* expected = nullptr;
+            if (g_readers[at].table.compare_exchange_strong(expected, t)) {
+                break;
+            }
+            at = (at + 1) % kReaders;
+            if (tries >= kReaders) {
+                std::this_thread::yield(); // more readers than slots
+                tries = 0;
+            }
+        }
+        if (g_current.load() == t) {
+            *held = &g_readers[at];
+            return t;
+        }
+        g_readers[at].table.store(nullptr);
+    }
+}
+
+inline void leave(ReaderSlot* held)
+{
+    held->table.store(nullptr);
+}
+
+// Publishes `t` (under g_change) and returns once no plain reader can still
+// be reading the table it replaced; the caller's `old` reference may then be
+// the last one.
+void publish_locked(const SigSnapshot& t)
+{
+    const SigSnapshot old = std::atomic_load(&g_table);
+    std::atomic_store(&g_table, t);
+    g_current.store(t.get());
+    if (old == nullptr || old == t) {
+        return;
+    }
+    for (size_t i = 0; i < kReaders; ++i) {
+        while (g_readers[i].table.load() == old.get()) {
+            std::this_thread::yield();
+        }
+    }
+}
 
 } // namespace
 
@@ -514,20 +959,15 @@ int sig_parse_line(const char* text, size_t len, SigLine* out)
 int sig_table_lookup(const SigTable* table, const uint8_t digest[SHA256_DIGEST_SIZE], char* name,
                      size_t name_size)
 {
-    const SigEntry* e = find_entry(table, digest);
-    if (e == nullptr) {
+    if (table == nullptr || table->home_range == 0) {
         return 0;
     }
-    if (name != nullptr && name_size > 0) {
-        bounded_copy(name, table->names + e->name, name_size);
+    const size_t entry = find_entry(table, digest);
+    if (entry == table->distinct) {
+        return 0;
     }
+    copy_name(table, entry, name, name_size);
     return 1;
-}
-
-const char* sig_table_find(const SigTable* table, const uint8_t digest[SHA256_DIGEST_SIZE])
-{
-    const SigEntry* e = find_entry(table, digest);
-    return e != nullptr ? table->names + e->name : nullptr;
 }
 
 int sig_table_count(const SigTable* table)
@@ -542,9 +982,7 @@ size_t sig_table_distinct(const SigTable* table)
 
 size_t sig_table_bytes(const SigTable* table)
 {
-    return table != nullptr ? table->slot_count * sizeof(SigSlot) +
-                                  table->distinct * sizeof(SigEntry) + table->names_len
-                            : 0;
+    return table != nullptr ? table->bytes : 0;
 }
 
 SigBuilder* sig_builder_new(size_t size_hint)
@@ -598,21 +1036,27 @@ int sig_builder_add_table(SigBuilder* builder, const SigTable* table)
     }
     const int before = builder->count;
     size_intern(builder, builder->items + table->distinct);
-    for (size_t i = 0; i < table->slot_count; ++i) {
-        const SigSlot& s = table->slots[i];
-        if (s.entry == kEmpty) {
-            continue;
-        }
-        const SigEntry& e = table->entries[s.entry];
-        uint8_t digest[SHA256_DIGEST_SIZE];
-        digest[0] = static_cast<uint8_t>(s.prefix >> 24);
-        digest[1] = static_cast<uint8_t>(s.prefix >> 16);
-        digest[2] = static_cast<uint8_t>(s.prefix >> 8);
-        digest[3] = static_cast<uint8_t>(s.prefix);
-        memcpy(digest + kPrefix, e.rest, sizeof(e.rest));
-        const char* name = table->names + e.name;
-        if (!add_digest(builder, digest, name, strlen(name))) {
-            return 0;
+    size_t entry = 0;
+    for (size_t l = 0; l < table->line_count; ++l) {
+        const IndexLine& line = table->lines[l];
+        for (size_t pos = 0; pos < kLineSlots; ++pos) {
+            if ((line.mask >> pos & 1u) == 0) {
+                continue;
+            }
+            const SigEntry& e = table->entries[entry++];
+            uint8_t digest[SHA256_DIGEST_SIZE];
+            const uint32_t prefix = line.prefix[pos];
+            digest[0] = static_cast<uint8_t>(prefix >> 24);
+            digest[1] = static_cast<uint8_t>(prefix >> 16);
+            digest[2] = static_cast<uint8_t>(prefix >> 8);
+            digest[3] = static_cast<uint8_t>(prefix);
+            memcpy(digest + kPrefix, e.rest, sizeof(e.rest));
+            char name[kDecodeSize];
+            const size_t len =
+                decode_name(table->names + e.name, table->stems, table->stem_index, name);
+            if (!add_digest(builder, digest, name, len)) {
+                return 0;
+            }
         }
     }
     // The count goes on from the table's, duplicates included.
@@ -676,13 +1120,21 @@ SigSnapshot sig_builder_finish(SigBuilder* b)
         reset_builder(b);
         return SigSnapshot();
     }
-    // Hand the names over, trimmed to what they use.
-    if (b->names != nullptr && b->names_len > 0) {
-        char* names = static_cast<char*>(realloc(b->names, b->names_len));
-        t->names = names != nullptr ? names : b->names;
+    t->bytes += sizeof(SigTable);
+    if (t->distinct > 0) {
+        // Hand the name records and stems over, trimmed to what they use.
+        t->name_mem = hand_over(b->names, b->names_len, b->names_size, &t->bytes);
+        t->stem_mem = hand_over(b->stems, b->stems_len, b->stems_size, &t->bytes);
+        t->stem_index_mem = b->stem_index;
+        t->bytes += b->stem_index_size;
         b->names = nullptr;
+        b->stems = nullptr;
+        b->stem_index = nullptr;
+        b->stem_index_size = 0;
+        t->names = static_cast<const uint8_t*>(t->name_mem);
+        t->stems = static_cast<const char*>(t->stem_mem);
+        t->stem_index = static_cast<const uint32_t*>(t->stem_index_mem);
     }
-    t->names_len = b->names_len;
     t->count = b->count;
     reset_builder(b);
     return SigSnapshot(t);
@@ -709,7 +1161,7 @@ SigSnapshot sigs_snapshot()
 void sigs_publish(SigSnapshot table)
 {
     std::lock_guard<std::mutex> lock(g_change);
-    std::atomic_store(&g_table, table);
+    publish_locked(table);
 }
 
 int sig_add(const char* hash, const char* name)
@@ -724,7 +1176,7 @@ int sig_add(const char* hash, const char* name)
     if (!t) {
         return 0;
     }
-    std::atomic_store(&g_table, t);
+    publish_locked(t);
     return 1;
 }
 
@@ -740,7 +1192,14 @@ void sigs_free()
 
 int sig_count()
 {
-    return sig_table_count(std::atomic_load(&g_table).get());
+    ReaderSlot* held = nullptr;
+    const SigTable* t = enter_current(&held);
+    if (t == nullptr) {
+        return 0;
+    }
+    const int count = t->count;
+    leave(held);
+    return count;
 }
 
 int sig_lookup(const char* hash, char* name, size_t name_size)
@@ -750,29 +1209,24 @@ int sig_lookup(const char* hash, char* name, size_t name_size)
     if (hash == nullptr) {
         return 0;
     }
-    const SigSnapshot t = std::atomic_load(&g_table);
-    if (!t) {
-        return 0;
-    }
-    // The home slot needs only the first four bytes: start fetching it
-    // while the rest of the text is decoded.
     uint8_t digest[SHA256_DIGEST_SIZE];
-    const bool head = decode_hex_text(hash, digest, 4);
-    if (!head) {
+    if (strnlen(hash, 2 * SHA256_DIGEST_SIZE + 1) != 2 * SHA256_DIGEST_SIZE ||
+        !decode_hex(hash, digest, SHA256_DIGEST_SIZE, kLowerHex)) {
         return 0;
     }
-    __builtin_prefetch(t->slots + home_slot(digest, t->home_range));
-    if (!decode_hex_text(hash + 8, digest + 4, SHA256_DIGEST_SIZE - 4) ||
-        hash[2 * SHA256_DIGEST_SIZE] != '\0') {
-        return 0;
-    }
-    return sig_table_lookup(t.get(), digest, name, name_size);
+    return sig_lookup_digest(digest, name, name_size);
 }
 
 int sig_lookup_digest(const uint8_t digest[SHA256_DIGEST_SIZE], char* name, size_t name_size)
 {
-    const SigSnapshot t = std::atomic_load(&g_table);
-    return sig_table_lookup(t.get(), digest, name, name_size);
+    ReaderSlot* held = nullptr;
+    const SigTable* t = enter_current(&held);
+    if (t == nullptr) {
+        return 0;
+    }
+    const int found = sig_table_lookup(t, digest, name, name_size);
+    leave(held);
+    return found;
 }
 
 // Builds base + text aside and publishes it; base is the current list or,
@@ -797,7 +1251,7 @@ static int load_text(const char* data, size_t len, bool reload)
     if (!t) {
         return -1;
     }
-    std::atomic_store(&g_table, t);
+    publish_locked(t);
     return reload ? sig_table_count(t.get()) : sig_table_count(t.get()) - before;
 }
 

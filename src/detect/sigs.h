@@ -60,19 +60,18 @@ typedef std::shared_ptr<const SigTable> SigSnapshot;
 
 // Looks up a binary digest. Returns 1 on a match and copies the name into
 // `name` (cut to name_size - 1 and terminated; `name` may be null when
-// name_size is 0), 0 when the digest is not listed. A null table matches
-// nothing.
+// name_size is 0), 0 when the digest is not listed. Names are stored packed,
+// so they are only ever copied out; with name_size >= TG_SIG_NAME_SIZE the
+// bytes of `name` after the terminator may be overwritten too. A null table
+// matches nothing.
 int sig_table_lookup(const SigTable* table, const uint8_t digest[SHA256_DIGEST_SIZE], char* name,
                      size_t name_size);
-// The name for a digest inside the table, or null. Valid only while the
-// caller holds a snapshot of the table.
-const char* sig_table_find(const SigTable* table, const uint8_t digest[SHA256_DIGEST_SIZE]);
 // Signatures added to build the table, duplicates included (what the status
 // line shows as loaded). 0 for a null table.
 int sig_table_count(const SigTable* table);
 // Distinct digests in the table.
 size_t sig_table_distinct(const SigTable* table);
-// Heap bytes the table holds (index, entries and names).
+// Heap bytes the table holds (index, entries, names and the table itself).
 size_t sig_table_bytes(const SigTable* table);
 
 // ---- Building a table ---------------------------------------------------
@@ -128,9 +127,10 @@ int sig_count();
 
 // Looks up the 64-character lower-case digest text `hash` (exactly 64
 // characters of 0-9 and a-f, then the end of the string; anything else
-// matches nothing). Returns 1 on a match and copies the name into `name`,
-// cut to name_size - 1 and terminated; TG_SIG_NAME_SIZE always holds a whole
-// name. Returns 0 without a match.
+// matches nothing). Returns 1 on a match and copies the name into `name` as
+// sig_table_lookup does: cut to name_size - 1 and terminated;
+// TG_SIG_NAME_SIZE always holds a whole name. Returns 0 without a match.
+// Lookups take no lock and never wait for a change of the list.
 int sig_lookup(const char* hash, char* name, size_t name_size);
 // The same for a binary digest, as sha256_final gives it.
 int sig_lookup_digest(const uint8_t digest[SHA256_DIGEST_SIZE], char* name, size_t name_size);

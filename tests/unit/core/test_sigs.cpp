@@ -382,6 +382,114 @@ TEST(SigBuilder, AddRules)
     EXPECT_EQ(name_in(t, D1), "Upper.Extra") << "the older table must not change";
 }
 
+// Names are stored packed (a shared stem and a run of digits and "-._:/ "
+// two to a byte, or whole); every kind must come back byte for byte, from a
+// lookup, through small buffers, and after a rebuild from the table.
+TEST(SigNames, ComeBackExactly)
+{
+    const std::string names[] = {
+        "Win.Trojan.Agent-1234567-0",
+        "Win.Trojan.Agent-1234567-1", // same stem, another run
+        "Win.Trojan.Agent-01",        // leading zero
+        "Win.Trojan.Agent-1",
+        "Win.Trojan.Agent-", // the stem alone
+        "NoDigitsAtAll",
+        "1234567890", // only digits: an empty stem
+        "7",
+        "9lives.Worm",               // digits first, then letters
+        "Trojan:Win32/Emotet.123 4", // digits in the stem as well
+        "A-1 2.3_4:5/6 7-8.9",       // every run character
+        "Ends in a space 12 ",
+        "x",
+        " ",
+        "-._:/ 0",
+        std::string("High\xe9\xff\x80-12", 9),
+        std::string("\x01\x02\x7f 5", 5),
+        std::string(127, '5'),             // the longest run
+        std::string(120, 'S') + "-123456", // a 121-character stem and a run
+        std::string(63, 'P') + std::string(64, '0'),
+        std::string(127, '\xf0'),
+    };
+    std::mt19937 rng(7);
+    SigBuilderPtr b(sig_builder_new(0));
+    std::vector<std::string> digests;
+    for (const std::string& n : names) {
+        digests.push_back(random_hex(rng));
+        ASSERT_EQ(sig_builder_add(b.get(), digests.back().c_str(), n.c_str()), 1);
+    }
+    SigSnapshot t = sig_builder_finish(b.get());
+    ASSERT_TRUE(t);
+    SigBuilderPtr rebuild(sig_builder_new(0));
+    ASSERT_EQ(sig_builder_add_table(rebuild.get(), t.get()), 1);
+    SigSnapshot t2 = sig_builder_finish(rebuild.get());
+    ASSERT_TRUE(t2);
+    for (size_t i = 0; i < digests.size(); ++i) {
+        const std::string& want = names[i];
+        EXPECT_EQ(name_in(t, digests[i]), want) << "name " << i;
+        EXPECT_EQ(name_in(t2, digests[i]), want) << "name " << i << " after a rebuild";
+        for (size_t size : {1u, 2u, 5u, 17u, 127u}) {
+            std::vector<char> buf(size, 'X');
+            ASSERT_EQ(sig_table_lookup(t.get(), digest_of(digests[i]).data(), buf.data(), size), 1);
+            EXPECT_EQ(std::string(buf.data()), want.substr(0, size - 1))
+                << "name " << i << ", buffer of " << size;
+        }
+    }
+    // An empty name is accepted by sig_builder_add and comes back empty.
+    ASSERT_EQ(sig_builder_add(b.get(), D1.c_str(), ""), 1);
+    SigSnapshot empty = sig_builder_finish(b.get());
+    char name[TG_SIG_NAME_SIZE] = "junk";
+    EXPECT_EQ(sig_table_lookup(empty.get(), digest_of(D1).data(), name, sizeof(name)), 1);
+    EXPECT_STREQ(name, "");
+}
+
+// More distinct stems than the dictionary holds: the later names are kept
+// whole and still come back exactly, and names shared by many digests stay
+// shared.
+TEST(SigNames, StemDictionaryOverflow)
+{
+    std::mt19937 rng(11);
+    std::string text;
+    std::vector<std::pair<std::string, std::string>> want;
+    for (int i = 0; i < 70000; ++i) {
+        std::string name = "Fam" + std::string(1, static_cast<char>('a' + i % 26)) +
+                           std::to_string(i) + "x-" + std::to_string(i * 7);
+        want.emplace_back(random_hex(rng), name);
+        text += want.back().first + " " + name + "\n";
+    }
+    SigSnapshot t = load(text);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(sig_table_distinct(t.get()), want.size());
+    for (size_t i = 0; i < want.size(); i += 97) {
+        ASSERT_EQ(name_in(t, want[i].first), want[i].second) << i;
+    }
+    ASSERT_EQ(name_in(t, want.back().first), want.back().second);
+}
+
+// What the table costs: about 37 bytes a digest plus each distinct name
+// once, all of it counted by sig_table_bytes.
+TEST(SigTable, MemoryPerSignature)
+{
+    std::mt19937 rng(5);
+    std::string shared;
+    std::string unique;
+    const size_t n = 20000;
+    for (size_t i = 0; i < n; ++i) {
+        const std::string hex = random_hex(rng);
+        shared += hex + " Win.Trojan.Family" + std::to_string(i % 50) + "\n";
+        unique += hex + " Win.Trojan.Agent-" + std::to_string(1000000 + i) + "-0\n";
+    }
+    SigSnapshot s = load(shared);
+    SigSnapshot u = load(unique);
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(u);
+    EXPECT_GT(sig_table_bytes(s.get()), n * 32);
+    EXPECT_LT(sig_table_bytes(s.get()), n * 40);
+    // A unique name costs its packed run (a 3-byte header and 5 bytes for
+    // "1000123-0"), not its 26 characters.
+    EXPECT_GT(sig_table_bytes(u.get()), sig_table_bytes(s.get()) + n * 7);
+    EXPECT_LT(sig_table_bytes(u.get()), sig_table_bytes(s.get()) + n * 10);
+}
+
 // The process-wide list. Tests leave it as the empty list.
 class SigGlobal : public ::testing::Test {
   protected:
@@ -479,8 +587,15 @@ TEST_F(SigGlobal, LookupsDuringReloads)
                     ++failures;
                 }
                 SigSnapshot snap = sigs_snapshot();
-                const char* found = sig_table_find(snap.get(), digest_of(D2).data());
-                if (found != nullptr && strcmp(found, "Version.1") != 0) {
+                if (sig_table_lookup(snap.get(), digest_of(D2).data(), name, sizeof(name)) == 1 &&
+                    strcmp(name, "Version.1") != 0) {
+                    ++failures;
+                }
+                if (sig_lookup_digest(digest_of(D2).data(), name, sizeof(name)) == 1 &&
+                    strcmp(name, "Version.1") != 0) {
+                    ++failures;
+                }
+                if (sig_count() != 2002) {
                     ++failures;
                 }
                 if (sig_table_count(snap.get()) != 2002) {
@@ -500,6 +615,72 @@ TEST_F(SigGlobal, LookupsDuringReloads)
     }
     EXPECT_EQ(failures.load(), 0);
     EXPECT_GT(lookups.load(), 0);
+}
+
+// Readers while the list is emptied, republished from held snapshots (the
+// same table coming back) and replaced: each answer must come from one
+// whole version, and no freed table may be read (AddressSanitizer).
+TEST_F(SigGlobal, LookupsWhileRepublishingAndFreeing)
+{
+    SigSnapshot versions[2];
+    for (int v = 0; v < 2; ++v) {
+        std::mt19937 rng(100 + v);
+        std::string text;
+        for (int i = 0; i < 500; ++i) {
+            text += random_hex(rng) + " Filler-" + std::to_string(v) + "\n";
+        }
+        text += D1 + " Both." + std::to_string(v) + "\n";
+        versions[v] = load(text);
+        ASSERT_TRUE(versions[v]);
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<long> failures{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 3; ++r) {
+        readers.emplace_back([&] {
+            char name[TG_SIG_NAME_SIZE];
+            while (!stop.load()) {
+                const int count = sig_count();
+                if (count != 0 && count != 501) {
+                    ++failures;
+                }
+                if (sig_lookup(D1.c_str(), name, sizeof(name)) == 1 &&
+                    strcmp(name, "Both.0") != 0 && strcmp(name, "Both.1") != 0) {
+                    ++failures;
+                }
+                if (sig_lookup_digest(digest_of(D2).data(), name, sizeof(name)) != 0) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (int i = 0; i < 300; ++i) {
+        switch (i % 4) {
+        case 0:
+        case 2:
+            sigs_publish(versions[i % 3 == 0 ? 0 : 1]);
+            break;
+        case 1:
+            sigs_publish(sigs_snapshot()); // the same table again
+            break;
+        default:
+            sigs_free();
+            break;
+        }
+    }
+    stop = true;
+    for (std::thread& t : readers) {
+        t.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    // The list holds its own reference: dropping ours leaves it whole.
+    sigs_publish(versions[1]);
+    versions[0].reset();
+    versions[1].reset();
+    char name[TG_SIG_NAME_SIZE];
+    EXPECT_EQ(sig_lookup(D1.c_str(), name, sizeof(name)), 1);
+    EXPECT_STREQ(name, "Both.1");
+    EXPECT_EQ(sig_count(), 501);
 }
 
 } // namespace
