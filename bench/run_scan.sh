@@ -30,8 +30,23 @@ data="$prefix/drive_c/ProgramData/Tallowguard"
 
 # Under /tmp so that Wine reaches it as Z:\tmp\...
 work=$(mktemp -d /tmp/tg-bench.XXXXXX)
-cleanup() { rm -rf "$work" "$data"; }
+keeper=""
+cleanup() {
+    [ -n "$keeper" ] && kill "$keeper" 2>/dev/null
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work" "$data"
+}
 trap cleanup EXIT INT TERM
+
+# The prefix stays booted for the whole run, as Windows is: an idle Wine
+# process holds Wine's server and services up, so that each of our runs
+# measures the scan, not Wine's own start-up after the baselines' minute.
+mkdir -p "$root/bench/out"
+x86_64-w64-mingw32-gcc -O2 -static -mwindows "$root/bench/engine_helper_win32.c" \
+    -o "$root/bench/out/engine_idle.exe"
+wine "$root/bench/out/engine_idle.exe" idle </dev/null >/dev/null 2>&1 &
+keeper=$!
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 echo "== generating $FILES files and $SIGS signatures in $work"
 python3 - "$work" "$FILES" "$SIGS" "$PLANTED" <<'EOF'

@@ -22,6 +22,14 @@ void sigs_load();
 void sigs_write_default();
 // The start-up order: the built-in EICAR entry, then signatures.db.
 void sigs_startup();
+// The same, with signatures.db loaded on a thread of its own, for a command
+// that has files to read meanwhile: a lookup waits for the load through
+// sigs_wait_ready (inspect_file_ex does), or is put off (see InspectDefer).
+void sigs_startup_background();
+// Whether the list is complete: no load is under way.
+bool sigs_ready();
+// Waits until the load started by sigs_startup_background has ended.
+void sigs_wait_ready();
 // After an update replaced signatures.db: a new list (built-in + file)
 // swapped in; scanners still holding the old one keep it until they finish.
 // sig_count() gives the new count.
@@ -54,6 +62,17 @@ int inspect_file(const char* path, char* threat, size_t threat_size);
 // result is 1 (cleared otherwise). Pass it to quarantine_file_ex so that
 // only that file is moved or deleted.
 int inspect_file_ex(const char* path, char* threat, size_t threat_size, FileIdentity* id);
+// A lookup put off while the signatures load: when the file is clean but for
+// its digest, which cannot be looked up yet, inspect_file_defer returns 0
+// with `pending` set and the digest kept; the caller looks it up once
+// sigs_ready() and inspects the file again if it is listed. Any other
+// verdict waits for the load, as inspect_file_ex does.
+struct InspectDefer {
+    unsigned char digest[32];
+    int pending;
+};
+int inspect_file_defer(const char* path, char* threat, size_t threat_size, FileIdentity* id,
+                       InspectDefer* defer);
 // One read of at most `count` bytes from the start of a file; 0 when it
 // cannot be opened.
 size_t read_head(const char* path, void* buffer, size_t count);

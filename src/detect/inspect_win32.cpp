@@ -5,6 +5,7 @@
 #include "frontdoor/handles.h"
 
 #include <algorithm>
+#include <cstring>
 
 static void take_identity(HANDLE h, FileIdentity* id)
 {
@@ -20,12 +21,15 @@ static void take_identity(HANDLE h, FileIdentity* id)
     id->valid = 1;
 }
 
-int inspect_file_ex(const char* path, char* threat, size_t threat_size, FileIdentity* id)
+int inspect_file_defer(const char* path, char* threat, size_t threat_size, FileIdentity* id,
+                       InspectDefer* defer)
 {
     if (threat != nullptr && threat_size > 0)
         threat[0] = '\0';
     if (id != nullptr)
         *id = FileIdentity{};
+    if (defer != nullptr)
+        defer->pending = 0;
     // The one open of the file: everything below reads through this handle.
     HandleHolder h(CreateFileW(long_path(path).c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -44,6 +48,8 @@ int inspect_file_ex(const char* path, char* threat, size_t threat_size, FileIden
 
     char sig_name[TG_SIG_NAME_SIZE];
     const char* found = nullptr;
+    int verdict = kVerdictClean;
+    bool decided = false;
     if (inspect_needs_hash(b.head, head_len, size)) {
         Sha256Ctx ctx;
         sha256_init(&ctx);
@@ -53,10 +59,22 @@ int inspect_file_ex(const char* path, char* threat, size_t threat_size, FileIden
             sha256_feed_rest(h.get(), &ctx, b.block, b.block_size);
         uint8_t digest[SHA256_DIGEST_SIZE];
         sha256_final(&ctx, digest);
-        if (sig_lookup_digest(digest, sig_name, sizeof(sig_name)))
-            found = sig_name;
+        if (defer != nullptr && !sigs_ready()) {
+            verdict = inspect_verdict(path, b.head, head_len, size, nullptr, threat, threat_size);
+            if (verdict == kVerdictClean) {
+                memcpy(defer->digest, digest, sizeof(defer->digest));
+                defer->pending = 1;
+                decided = true;
+            }
+        }
+        if (!decided) {
+            sigs_wait_ready();
+            if (sig_lookup_digest(digest, sig_name, sizeof(sig_name)))
+                found = sig_name;
+        }
     }
-    int verdict = inspect_verdict(path, b.head, head_len, size, found, threat, threat_size);
+    if (!decided)
+        verdict = inspect_verdict(path, b.head, head_len, size, found, threat, threat_size);
     // The identity is taken from the handle that was read, and only for a
     // threat: under Wine the volume serial number costs a round trip to the
     // mount manager, several times the rest of a small file's inspection.
@@ -64,6 +82,11 @@ int inspect_file_ex(const char* path, char* threat, size_t threat_size, FileIden
         take_identity(h.get(), id);
     read_buffers_give(&b);
     return verdict;
+}
+
+int inspect_file_ex(const char* path, char* threat, size_t threat_size, FileIdentity* id)
+{
+    return inspect_file_defer(path, threat, threat_size, id, nullptr);
 }
 
 int inspect_file(const char* path, char* threat, size_t threat_size)

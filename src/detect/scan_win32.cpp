@@ -2,6 +2,7 @@
 #include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
+#include "detect/sigs.h"
 #include "frontdoor/app_win32.h"
 #include "frontdoor/handles.h"
 #include "frontdoor/sysapi_win32.h"
@@ -68,7 +69,23 @@ static long bump(long* counter)
 // in the log however many threads scan at once.
 static SRWLOCK g_report_lock = SRWLOCK_INIT;
 
-void scan_file(const char* path, ScanStats* stats, int quarantine)
+// A file whose digest waits for the signatures, and the list of them.
+struct PendingFile {
+    std::string path;
+    unsigned char digest[32];
+};
+struct PendingList {
+    SRWLOCK lock;
+    std::vector<PendingFile> files;
+};
+
+// Files inspected while the signatures load are kept aside this far; past
+// it, inspections wait for the load.
+static const size_t kPendingMax = 100000;
+
+// scan_file, optionally putting off the lookup of a file's digest while the
+// signatures load (the file is then counted once it has been looked up).
+static void scan_file_in(const char* path, ScanStats* stats, int quarantine, PendingList* later)
 {
     if (stopped(stats))
         return;
@@ -78,7 +95,22 @@ void scan_file(const char* path, ScanStats* stats, int quarantine)
     }
     char threat[TG_THREAT_SIZE];
     FileIdentity id;
-    int verdict = inspect_file_ex(path, threat, sizeof(threat), &id);
+    InspectDefer defer;
+    int verdict =
+        inspect_file_defer(path, threat, sizeof(threat), &id, later != nullptr ? &defer : nullptr);
+    if (later != nullptr && defer.pending) {
+        AcquireSRWLockExclusive(&later->lock);
+        bool kept = later->files.size() < kPendingMax;
+        if (kept) {
+            later->files.emplace_back();
+            later->files.back().path = path;
+            memcpy(later->files.back().digest, defer.digest, sizeof(defer.digest));
+        }
+        ReleaseSRWLockExclusive(&later->lock);
+        if (kept)
+            return;
+        verdict = inspect_file_ex(path, threat, sizeof(threat), &id);
+    }
     if (verdict == kVerdictThreat && is_own_image(id))
         verdict = kVerdictClean;
     const long files = bump(&stats->files);
@@ -110,6 +142,34 @@ void scan_file(const char* path, ScanStats* stats, int quarantine)
     }
     if (stats->verbose && files % kProgressEvery == 0)
         log_msg("INFO", "... %ld files scanned", files);
+}
+
+void scan_file(const char* path, ScanStats* stats, int quarantine)
+{
+    scan_file_in(path, stats, quarantine, nullptr);
+}
+
+// The files put off while the signatures loaded: each is looked up now, and
+// one that is listed is inspected again, as any file found then would be.
+static void scan_pending(PendingList* later, ScanStats* stats, int quarantine)
+{
+    if (later->files.empty())
+        return;
+    sigs_wait_ready();
+    for (const PendingFile& f : later->files) {
+        if (stopped(stats))
+            break;
+        char name[TG_SIG_NAME_SIZE];
+        if (sig_lookup_digest(f.digest, name, sizeof(name))) {
+            scan_file_in(f.path.c_str(), stats, quarantine, nullptr);
+            continue;
+        }
+        const long files = bump(&stats->files);
+        counters_add_scanned(1);
+        if (stats->verbose && files % kProgressEvery == 0)
+            log_msg("INFO", "... %ld files scanned", files);
+    }
+    later->files.clear();
 }
 
 // ---- names -------------------------------------------------------------------------
@@ -202,6 +262,7 @@ struct ScanWork {
     std::deque<std::string> queue; // files waiting for a thread
     bool closing;
     std::vector<HANDLE> threads;
+    PendingList pending; // files waiting for the signatures to load
 };
 
 static const size_t kQueueMax = 64; // a full queue: the walking thread inspects the file itself
@@ -226,7 +287,7 @@ static DWORD WINAPI scan_worker(LPVOID arg)
     ScanWork* w = static_cast<ScanWork*>(arg);
     std::string path;
     while (take(w, &path, true))
-        scan_file(path.c_str(), w->stats, 1);
+        scan_file_in(path.c_str(), w->stats, 1, &w->pending);
     thread_stack_trim();
     return 0;
 }
@@ -244,13 +305,14 @@ static void submit(ScanWork* w, const char* path)
             return;
         }
     }
-    scan_file(path, w->stats, 1);
+    scan_file_in(path, w->stats, 1, &w->pending);
 }
 
 static void work_start(ScanWork* w, ScanStats* stats)
 {
     w->stats = stats;
     InitializeSRWLock(&w->lock);
+    InitializeSRWLock(&w->pending.lock);
     InitializeConditionVariable(&w->ready);
     w->closing = false;
     SYSTEM_INFO si;
@@ -273,7 +335,7 @@ static void work_finish(ScanWork* w)
     WakeAllConditionVariable(&w->ready);
     std::string path;
     while (take(w, &path, false))
-        scan_file(path.c_str(), w->stats, 1);
+        scan_file_in(path.c_str(), w->stats, 1, &w->pending);
     for (HANDLE t : w->threads) {
         WaitForSingleObject(t, INFINITE);
         CloseHandle(t);
@@ -341,6 +403,7 @@ void scan_tree(const char* folder, ScanStats* stats, int depth)
     work_start(&work, stats);
     walk(folder, &work, depth);
     work_finish(&work);
+    scan_pending(&work.pending, stats, 1);
     read_buffers_trim();
 }
 

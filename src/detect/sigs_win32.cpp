@@ -4,6 +4,7 @@
 #include "frontdoor/app_win32.h"
 #include "frontdoor/handles.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -73,6 +74,40 @@ void sigs_startup()
 {
     sigs_add_builtin();
     sigs_load();
+}
+
+// The background load: g_ready is false from its start until the table it
+// built is published; the thread's handle is signalled when it ends.
+static std::atomic<bool> g_ready{true};
+static HandleHolder g_loader;
+
+static DWORD WINAPI load_thread(LPVOID)
+{
+    sigs_load();
+    g_ready.store(true, std::memory_order_release);
+    return 0;
+}
+
+void sigs_startup_background()
+{
+    sigs_add_builtin();
+    g_ready.store(false, std::memory_order_relaxed);
+    g_loader.reset(CreateThread(nullptr, 0, load_thread, nullptr, 0, nullptr));
+    if (!g_loader.ok()) {
+        sigs_load();
+        g_ready.store(true, std::memory_order_release);
+    }
+}
+
+bool sigs_ready()
+{
+    return g_ready.load(std::memory_order_acquire);
+}
+
+void sigs_wait_ready()
+{
+    if (!sigs_ready())
+        WaitForSingleObject(g_loader.get(), INFINITE);
 }
 
 void sigs_write_default()

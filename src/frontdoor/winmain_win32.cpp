@@ -45,15 +45,9 @@ static bool running_installed_copy()
     return n > 0 && n < sizeof(self) && ascii_stricmp(self, g_app.paths.installed_exe) == 0;
 }
 
-static int run(int argc, const char* const* argv)
+static int run_action(CliAction action, int argc, const char* const* argv)
 {
-    g_app.per_user = decide_per_user(argc > 1 ? argv[1] : nullptr);
-    paths_init(g_app.per_user);
-    make_dir_path(g_app.paths.data_dir);
-    sigs_startup();
-    counters_load();
-
-    switch (cli_select(argc, argv)) {
+    switch (action) {
     case CliAction::Service:
         return cmd_service();
     case CliAction::ScanQuick:
@@ -85,6 +79,25 @@ static int run(int argc, const char* const* argv)
     default:
         return cmd_not_available(argv[1]);
     }
+}
+
+static int run(int argc, const char* const* argv)
+{
+    g_app.per_user = decide_per_user(argc > 1 ? argv[1] : nullptr);
+    paths_init(g_app.per_user);
+    make_dir_path(g_app.paths.data_dir);
+    const CliAction action = cli_select(argc, argv);
+    // A scan starts reading files while signatures.db loads; every other
+    // command wants the whole list from the start.
+    if (action == CliAction::Scan || action == CliAction::ScanQuick ||
+        action == CliAction::ScanFull)
+        sigs_startup_background();
+    else
+        sigs_startup();
+    counters_load();
+    const int rc = run_action(action, argc, argv);
+    sigs_wait_ready();
+    return rc;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)

@@ -264,6 +264,28 @@ class TreeScan(DetectTest):
         self.assertIn("  Signatures: 10 loaded (C:\\ProgramData\\Tallowguard\\signatures.db)\n",
                       out)
 
+    def test_files_read_while_a_large_signature_list_loads(self):
+        # 400,000 lines take the load well past the scan's first files: the
+        # files read meanwhile are looked up once it ends. The listed ones
+        # (their lines last in the file) are still found and quarantined,
+        # the heuristic one needs no list, and every file is counted once.
+        listed = {n: sha(b"late sample %d" % n) for n in range(3)}
+        lines = ["%064x Filler.%d\n" % (n * 0x9E3779B97F4A7C15 + 1, n) for n in range(400000)]
+        lines += ["%s Trojan.Late.%d\n" % (d, n) for n, d in listed.items()]
+        self.prefix.write("signatures.db", "".join(lines))
+        for n in range(40):
+            self.put("d%d/clean%d.exe" % (n % 4, n), b"clean sample %d" % n)
+        for n in listed:
+            self.put("d%d/late%d.exe" % (n, n), b"late sample %d" % n)
+        self.put("d3/report.pdf.exe", b"double extension")
+        rc, out = self.prefix.run("--scan", self.win())
+        self.assertEqual(rc, 0)
+        want = {self.win("d%d/late%d.exe" % (n, n)): "Trojan.Late.%d" % n for n in listed}
+        want[self.win("d3/report.pdf.exe")] = "HEUR:DoubleExtension"
+        self.assertEqual(detections(out), want)
+        self.assertEqual(set(quarantined(out)), set(want))
+        self.assertEqual(done_line(out), (44, 4, 0))
+
     def test_missing_path_and_scan_log_of_200_lines(self):
         old = ["2026-01-01T00:00:%02d|quick|1|%d|0" % (i % 60, i) for i in range(200)]
         self.prefix.write("scans.log", "\n".join(old[:100]) + "\n\n\n" + "\n".join(old[100:]))
