@@ -115,6 +115,8 @@ struct SigTable {
     size_t distinct = 0;
     const uint32_t* ranks = nullptr;      // per rank bucket: digests below it; rank_count + 1
     unsigned rank_bits = 0;               // rank buckets: 2^rank_bits, by the first bits
+    const uint64_t* filter = nullptr;     // one bit per value of digest bits 32.., see find_entry
+    unsigned filter_bits = 0;             // the filter has 2^filter_bits bits
     const uint8_t* names = nullptr;       // name records, kNamePad spare bytes after them
     const char* stems = nullptr;          // stem bytes, kNamePad spare bytes after them
     const uint32_t* stem_index = nullptr; // per stem: offset << 7 | length
@@ -126,6 +128,7 @@ struct SigTable {
     void* stem_mem = nullptr;
     void* stem_index_mem = nullptr;
     void* rank_mem = nullptr;
+    void* filter_mem = nullptr;
 
     SigTable() = default;
     SigTable(const SigTable&) = delete;
@@ -138,6 +141,7 @@ struct SigTable {
         free(stem_mem);
         free(stem_index_mem);
         free(rank_mem);
+        free(filter_mem);
     }
 };
 
@@ -164,30 +168,6 @@ struct SigBuilder {
 };
 
 namespace {
-
-// Hex digit values, -1 for any other byte: kHex takes either case (isxdigit
-// in the C locale), kLowerHex only the lower-case text a digest is written
-// in. Table lookups keep the decoding free of branches.
-struct HexTable {
-    int8_t v[256];
-    constexpr explicit HexTable(bool upper) : v()
-    {
-        for (int i = 0; i < 256; ++i) {
-            v[i] = -1;
-        }
-        for (int i = 0; i < 10; ++i) {
-            v['0' + i] = static_cast<int8_t>(i);
-        }
-        for (int i = 0; i < 6; ++i) {
-            v['a' + i] = static_cast<int8_t>(10 + i);
-            if (upper) {
-                v['A' + i] = static_cast<int8_t>(10 + i);
-            }
-        }
-    }
-};
-constexpr HexTable kHex(true);
-constexpr HexTable kLowerHex(false);
 
 // The characters of a packed run, by their 4-bit code.
 constexpr char kRunChars[] = "0123456789-._:/ ";
@@ -250,20 +230,46 @@ inline unsigned popcount32(uint32_t v)
     return (v * 0x01010101u) >> 24;
 }
 
-// Decodes `bytes` bytes from 2 * bytes hex characters with `table`; false
-// when any of them is not a hex digit. A NUL fails, but only after the
-// characters before it are read: callers check the length first.
-bool decode_hex(const char* text, uint8_t* digest, size_t bytes, const HexTable& table)
+// Per byte of x, 0x80 when the byte lies in [lo, hi], else 0; every byte of
+// x must be below 0x80 (no sum then carries into the next byte).
+inline uint64_t bytes_between(uint64_t x, unsigned lo, unsigned hi)
 {
-    int bad = 0;
-    for (size_t i = 0; i < bytes; ++i) {
-        const int hi = table.v[static_cast<unsigned char>(text[2 * i])];
-        const int lo = table.v[static_cast<unsigned char>(text[2 * i + 1])];
-        bad |= hi | lo;
-        digest[i] =
-            static_cast<uint8_t>((static_cast<unsigned>(hi) << 4) | static_cast<unsigned>(lo));
+    const uint64_t ones = 0x0101010101010101ull;
+    const uint64_t top = 0x8080808080808080ull;
+    return (x + ones * (0x80 - lo)) & ~(x + ones * (0x7f - hi)) & top;
+}
+
+// Decodes a digest from its 64 hex characters, eight at a time; false when
+// any of them is not a hex digit (of either case when `upper`, isxdigit in
+// the C locale, else only the lower-case text a digest is written in). A
+// NUL fails, but only after the characters around it are read: callers
+// check the length first.
+bool decode_hex(const char* text, uint8_t* digest, bool upper)
+{
+    const uint64_t top = 0x8080808080808080ull;
+    uint64_t bad = 0;
+    for (size_t i = 0; i < 2 * SHA256_DIGEST_SIZE; i += 8) {
+        uint64_t x = 0; // character i in the lowest byte
+        for (size_t k = 0; k < 8; ++k) {
+            x |= static_cast<uint64_t>(static_cast<unsigned char>(text[i + k])) << (8 * k);
+        }
+        const uint64_t ascii = x & ~top;
+        uint64_t ok = bytes_between(ascii, '0', '9') | bytes_between(ascii, 'a', 'f');
+        if (upper) {
+            ok |= bytes_between(ascii, 'A', 'F');
+        }
+        bad |= (x & top) | (ok ^ top);
+        // '0'..'9' have bit 6 clear, letters set: value = low nibble + 9 * bit 6.
+        const uint64_t v = (x & 0x0f0f0f0f0f0f0f0full) + ((x >> 6) & 0x0101010101010101ull) * 9;
+        // Nibble pairs into bytes: character 2k is the high nibble.
+        uint64_t t = ((v << 4) | (v >> 8)) & 0x00ff00ff00ff00ffull;
+        t = (t | (t >> 8)) & 0x0000ffff0000ffffull;
+        t = (t | (t >> 16)) & 0x00000000ffffffffull;
+        const uint8_t out[4] = {static_cast<uint8_t>(t), static_cast<uint8_t>(t >> 8),
+                                static_cast<uint8_t>(t >> 16), static_cast<uint8_t>(t >> 24)};
+        memcpy(digest + i / 2, out, sizeof(out));
     }
-    return bad >= 0;
+    return bad == 0;
 }
 
 // Whether an entry holds the last 28 bytes of `digest`.
@@ -285,6 +291,13 @@ inline bool rest_equal(const SigEntry* e, const uint8_t* digest)
 // slot it reads.
 size_t find_entry(const SigTable* table, const uint8_t* digest)
 {
+    // Most digests asked for are not listed (every clean file's). The filter,
+    // small enough to stay in the processor's cache, turns away about 9 in
+    // 10 of them before anything else is read.
+    const uint64_t bit = load_be64(digest + kPrefix) >> (64 - table->filter_bits);
+    if ((table->filter[bit >> 6] >> (bit & 63) & 1u) == 0) {
+        return table->distinct;
+    }
     const uint32_t key = load_be32(digest);
     // Fetch the likely entry while the index line comes in: digests are
     // spread evenly, so its number is close to the rank interpolated within
@@ -696,6 +709,33 @@ bool build_ranks(SigTable* t)
     return true;
 }
 
+// The filter: a bit for every listed digest, at the value of its bits 32
+// and on (independent of the first 32, which place it in the index), with at
+// least 8 bits a digest, so that a digest that is not listed finds its bit
+// clear about 9 times in 10.
+bool build_filter(SigTable* t)
+{
+    unsigned bits = 6;
+    while (bits < 40 &&
+           (static_cast<uint64_t>(1) << bits) < static_cast<uint64_t>(t->distinct) * 8) {
+        ++bits;
+    }
+    const size_t words = static_cast<size_t>(1) << (bits - 6);
+    uint64_t* filter = static_cast<uint64_t*>(calloc(words, sizeof(uint64_t)));
+    if (filter == nullptr) {
+        return false;
+    }
+    for (size_t i = 0; i < t->distinct; ++i) {
+        const uint64_t bit = load_be64(t->entries[i].rest) >> (64 - bits);
+        filter[bit >> 6] |= static_cast<uint64_t>(1) << (bit & 63);
+    }
+    t->filter_mem = filter;
+    t->filter = filter;
+    t->filter_bits = bits;
+    t->bytes += words * sizeof(uint64_t);
+    return true;
+}
+
 // Sorts by digest, keeps the latest entry of each digest, packs the entries
 // in b->mem and builds the index into t. Returns false when memory ran out.
 bool build_table(SigBuilder* b, SigTable* t)
@@ -806,7 +846,7 @@ bool build_table(SigBuilder* b, SigTable* t)
     t->entry_mem = mem;
     t->entries = reinterpret_cast<const SigEntry*>(mem + shift);
     t->bytes += bytes;
-    return build_ranks(t);
+    return build_ranks(t) && build_filter(t);
 }
 
 void reset_builder(SigBuilder* b)
@@ -932,7 +972,7 @@ int sig_parse_line(const char* text, size_t len, SigLine* out)
     }
     // A CR, LF or NUL among the first 64 characters fails the hex test, as
     // the line is then too short anyway.
-    if (!decode_hex(text, out->digest, SHA256_DIGEST_SIZE, kHex)) {
+    if (!decode_hex(text, out->digest, true)) {
         return 0;
     }
     size_t end = 2 * SHA256_DIGEST_SIZE;
@@ -1211,7 +1251,7 @@ int sig_lookup(const char* hash, char* name, size_t name_size)
     }
     uint8_t digest[SHA256_DIGEST_SIZE];
     if (strnlen(hash, 2 * SHA256_DIGEST_SIZE + 1) != 2 * SHA256_DIGEST_SIZE ||
-        !decode_hex(hash, digest, SHA256_DIGEST_SIZE, kLowerHex)) {
+        !decode_hex(hash, digest, false)) {
         return 0;
     }
     return sig_lookup_digest(digest, name, name_size);
