@@ -244,16 +244,16 @@ inline uint64_t bytes_between(uint64_t x, unsigned lo, unsigned hi)
     return (x + ones * (0x80 - lo)) & ~(x + ones * (0x7f - hi)) & top;
 }
 
-// Decodes a digest from its 64 hex characters, eight at a time; false when
-// any of them is not a hex digit (of either case when `upper`, isxdigit in
-// the C locale, else only the lower-case text a digest is written in). A
-// NUL fails, but only after the characters around it are read: callers
-// check the length first.
-bool decode_hex(const char* text, uint8_t* digest, bool upper)
+// Decodes a digest from its 64 hex characters (or characters [from, to),
+// multiples of 8), eight at a time; false when any of them is not a hex digit (of either case when
+// `upper`, isxdigit in the C locale, else only the lower-case text a digest is written in). A NUL
+// fails, but only after the characters around it are read: callers check the length first.
+bool decode_hex(const char* text, uint8_t* digest, bool upper, size_t from = 0,
+                size_t to = 2 * SHA256_DIGEST_SIZE)
 {
     const uint64_t top = 0x8080808080808080ull;
     uint64_t bad = 0;
-    for (size_t i = 0; i < 2 * SHA256_DIGEST_SIZE; i += 8) {
+    for (size_t i = from; i < to; i += 8) {
         uint64_t x = 0; // character i in the lowest byte
         for (size_t k = 0; k < 8; ++k) {
             x |= static_cast<uint64_t>(static_cast<unsigned char>(text[i + k])) << (8 * k);
@@ -294,13 +294,19 @@ inline bool rest_equal(const SigEntry* e, const uint8_t* digest)
 // The entry number of a digest, or `table->distinct` when it is not
 // listed. The walk starts at the home slot; a miss mostly ends at the first
 // slot it reads.
+// False when the digest is surely not listed; reads only its bytes 4..11.
+inline bool filter_passes(const SigTable* table, const uint8_t* digest)
+{
+    const uint64_t bit = load_be64(digest + kPrefix) >> (64 - table->filter_bits);
+    return (table->filter[bit >> 6] >> (bit & 63) & 1u) != 0;
+}
+
 size_t find_entry(const SigTable* table, const uint8_t* digest)
 {
     // Most digests asked for are not listed (every clean file's). The filter,
     // small enough to stay in the processor's cache, turns away about 9 in
     // 10 of them before anything else is read.
-    const uint64_t bit = load_be64(digest + kPrefix) >> (64 - table->filter_bits);
-    if ((table->filter[bit >> 6] >> (bit & 63) & 1u) == 0) {
+    if (!filter_passes(table, digest)) {
         return table->distinct;
     }
     const uint32_t key = load_be32(digest);
@@ -1254,12 +1260,26 @@ int sig_lookup(const char* hash, char* name, size_t name_size)
     if (hash == nullptr) {
         return 0;
     }
+    // The first 12 bytes are enough for the filter, which turns most
+    // digests away: the rest is decoded (and checked) only when it passes,
+    // as the answer is 0 either way.
     uint8_t digest[SHA256_DIGEST_SIZE];
     if (strnlen(hash, 2 * SHA256_DIGEST_SIZE + 1) != 2 * SHA256_DIGEST_SIZE ||
-        !decode_hex(hash, digest, false)) {
+        !decode_hex(hash, digest, false, 0, 24)) {
         return 0;
     }
-    return sig_lookup_digest(digest, name, name_size);
+    ReaderSlot* held = nullptr;
+    const SigTable* t = enter_current(&held);
+    if (t == nullptr) {
+        return 0;
+    }
+    int found = 0;
+    if (t->home_range != 0 && filter_passes(t, digest) &&
+        decode_hex(hash, digest, false, 24, 2 * SHA256_DIGEST_SIZE)) {
+        found = sig_table_lookup(t, digest, name, name_size);
+    }
+    leave(held);
+    return found;
 }
 
 int sig_lookup_digest(const uint8_t digest[SHA256_DIGEST_SIZE], char* name, size_t name_size)
