@@ -245,9 +245,10 @@ inline uint64_t bytes_between(uint64_t x, unsigned lo, unsigned hi)
 }
 
 // Decodes a digest from its 64 hex characters (or characters [from, to),
-// multiples of 8), eight at a time; false when any of them is not a hex digit (of either case when
-// `upper`, isxdigit in the C locale, else only the lower-case text a digest is written in). A NUL
-// fails, but only after the characters around it are read: callers check the length first.
+// multiples of 8), eight at a time; false when any of them is not a hex digit
+// (of either case when `upper`, isxdigit in the C locale, else only the
+// lower-case text a digest is written in). Reading stops at a NUL, so a
+// shorter C string is never read past its end.
 bool decode_hex(const char* text, uint8_t* digest, bool upper, size_t from = 0,
                 size_t to = 2 * SHA256_DIGEST_SIZE)
 {
@@ -256,7 +257,11 @@ bool decode_hex(const char* text, uint8_t* digest, bool upper, size_t from = 0,
     for (size_t i = from; i < to; i += 8) {
         uint64_t x = 0; // character i in the lowest byte
         for (size_t k = 0; k < 8; ++k) {
-            x |= static_cast<uint64_t>(static_cast<unsigned char>(text[i + k])) << (8 * k);
+            const unsigned char c = static_cast<unsigned char>(text[i + k]);
+            if (c == '\0') {
+                return false; // the end of the text: nothing after it is read
+            }
+            x |= static_cast<uint64_t>(c) << (8 * k);
         }
         const uint64_t ascii = x & ~top;
         uint64_t ok = bytes_between(ascii, '0', '9') | bytes_between(ascii, 'a', 'f');
@@ -1264,8 +1269,7 @@ int sig_lookup(const char* hash, char* name, size_t name_size)
     // digests away: the rest is decoded (and checked) only when it passes,
     // as the answer is 0 either way.
     uint8_t digest[SHA256_DIGEST_SIZE];
-    if (strnlen(hash, 2 * SHA256_DIGEST_SIZE + 1) != 2 * SHA256_DIGEST_SIZE ||
-        !decode_hex(hash, digest, false, 0, 24)) {
+    if (!decode_hex(hash, digest, false, 0, 24)) {
         return 0;
     }
     ReaderSlot* held = nullptr;
@@ -1275,7 +1279,8 @@ int sig_lookup(const char* hash, char* name, size_t name_size)
     }
     int found = 0;
     if (t->home_range != 0 && filter_passes(t, digest) &&
-        decode_hex(hash, digest, false, 24, 2 * SHA256_DIGEST_SIZE)) {
+        decode_hex(hash, digest, false, 24, 2 * SHA256_DIGEST_SIZE) &&
+        hash[2 * SHA256_DIGEST_SIZE] == '\0') {
         found = sig_table_lookup(t, digest, name, name_size);
     }
     leave(held);

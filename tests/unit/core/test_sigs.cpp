@@ -564,7 +564,7 @@ TEST_F(SigGlobal, StartupLoadLookupAndFree)
     EXPECT_EQ(sig_lookup(nullptr, name, sizeof(name)), 0);
     // Short texts in buffers of exactly their size: nothing past the NUL may
     // be read (AddressSanitizer reports it).
-    for (size_t len : {0u, 1u, 7u, 8u, 9u, 63u}) {
+    for (size_t len : {0u, 1u, 7u, 8u, 9u, 23u, 24u, 25u, 40u, 63u}) {
         std::vector<char> text(D1.begin(), D1.begin() + static_cast<long>(len));
         text.push_back('\0');
         EXPECT_EQ(sig_lookup(text.data(), name, sizeof(name)), 0) << "length " << len;
