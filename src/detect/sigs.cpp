@@ -62,6 +62,10 @@
 #include <new>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kEmpty = 0xffffffffu; // cache slot not in use
@@ -244,17 +248,15 @@ inline uint64_t bytes_between(uint64_t x, unsigned lo, unsigned hi)
     return (x + ones * (0x80 - lo)) & ~(x + ones * (0x7f - hi)) & top;
 }
 
-// Decodes a digest from its 64 hex characters (or characters [from, to),
-// multiples of 8), eight at a time; false when any of them is not a hex digit
-// (of either case when `upper`, isxdigit in the C locale, else only the
-// lower-case text a digest is written in). Reading stops at a NUL, so a
-// shorter C string is never read past its end.
-bool decode_hex(const char* text, uint8_t* digest, bool upper, size_t from = 0,
-                size_t to = 2 * SHA256_DIGEST_SIZE)
+// Decodes a digest from its 64 hex characters, eight at a time; false when
+// any of them is not a hex digit (of either case when `upper`, isxdigit in
+// the C locale, else only the lower-case text a digest is written in).
+// Reading stops at a NUL, so a shorter C string is never read past its end.
+bool decode_hex(const char* text, uint8_t* digest, bool upper)
 {
     const uint64_t top = 0x8080808080808080ull;
     uint64_t bad = 0;
-    for (size_t i = from; i < to; i += 8) {
+    for (size_t i = 0; i < 2 * SHA256_DIGEST_SIZE; i += 8) {
         uint64_t x = 0; // character i in the lowest byte
         for (size_t k = 0; k < 8; ++k) {
             const unsigned char c = static_cast<unsigned char>(text[i + k]);
@@ -281,6 +283,58 @@ bool decode_hex(const char* text, uint8_t* digest, bool upper, size_t from = 0,
     }
     return bad == 0;
 }
+
+// Decodes the text of a digest as sig_lookup takes it: true when `text` is
+// 64 lower-case hex digits and then its end.
+#if defined(__SSE2__)
+// Sixteen characters at a time. The four loads may read past the end of a
+// shorter text, but never past the end of the page its first character is
+// on, which is as readable as that character; the bytes after the end are
+// not used (the first NUL fails the digit test), hence no address checks
+// here. Near a page's end the text is read one character at a time.
+__attribute__((no_sanitize("address"))) bool decode_digest_text(const char* text, uint8_t* digest)
+{
+    constexpr size_t kPage = 4096; // the smallest page of every x86 system
+    if (reinterpret_cast<uintptr_t>(text) % kPage > kPage - 2 * SHA256_DIGEST_SIZE) {
+        return decode_hex(text, digest, false) && text[2 * SHA256_DIGEST_SIZE] == '\0';
+    }
+    const __m128i below_0 = _mm_set1_epi8('0' - 1);
+    const __m128i above_9 = _mm_set1_epi8('9' + 1);
+    const __m128i below_a = _mm_set1_epi8('a' - 1);
+    const __m128i above_f = _mm_set1_epi8('f' + 1);
+    const __m128i low_nibble = _mm_set1_epi8(0x0f);
+    const __m128i nine = _mm_set1_epi8(9);
+    const __m128i low_byte = _mm_set1_epi16(0x00ff);
+    __m128i value[4];
+    int ok = 0xffff;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text) + i);
+        // Signed compares: bytes of 0x80 and above are negative, so not digits.
+        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(c, below_0), _mm_cmplt_epi8(c, above_9));
+        const __m128i letter =
+            _mm_and_si128(_mm_cmpgt_epi8(c, below_a), _mm_cmplt_epi8(c, above_f));
+        ok &= _mm_movemask_epi8(_mm_or_si128(digit, letter));
+        const __m128i v = _mm_add_epi8(_mm_and_si128(c, low_nibble), _mm_and_si128(letter, nine));
+        // Character 2k is the high nibble of byte k: in each 16-bit lane, the
+        // low byte shifted up by 4 plus the high byte.
+        value[i] =
+            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, low_byte), 4), _mm_srli_epi16(v, 8));
+    }
+    // Every character is a digit, so none is the end: the one after them is
+    // readable.
+    if (ok != 0xffff || text[2 * SHA256_DIGEST_SIZE] != '\0') {
+        return false;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(digest), _mm_packus_epi16(value[0], value[1]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(digest + 16), _mm_packus_epi16(value[2], value[3]));
+    return true;
+}
+#else
+bool decode_digest_text(const char* text, uint8_t* digest)
+{
+    return decode_hex(text, digest, false) && text[2 * SHA256_DIGEST_SIZE] == '\0';
+}
+#endif
 
 // Whether an entry holds the last 28 bytes of `digest`.
 inline bool rest_equal(const SigEntry* e, const uint8_t* digest)
@@ -912,18 +966,21 @@ struct alignas(64) ReaderSlot {
 };
 ReaderSlot g_readers[kReaders];
 
-// Memory ordering (every operation here is sequentially consistent, so all
-// of them fall in one total order S):
+// Memory ordering (every operation here but the clearing of a slot is
+// sequentially consistent, so all of them fall in one total order S):
 //   reader:    R1 p = g_current    R2 slot: null -> p    R3 g_current == p ?
+//              ... reads of p ...  R4 slot = null (a release)
 //   publisher: P1 g_current = q    P2 read every slot    P3 drop p
 // A reader uses p only when R3 saw p, so R3 comes before P1 in S; R2 comes
-// before R3, and P2 after P1, so P2 finds p in the slot (or the null of a
-// later release) and the publisher waits for the slot to be cleared. The
-// reader's clearing store releases its reads of p, and P2's load that sees
-// it acquires them, so the table is freed only after they are done. A
-// reader whose R3 sees another pointer gives the slot back without having
-// touched p. A table may be published again while a slow reader is between
-// R1 and R2; R3 then sees it current, and it is alive.
+// before R3, and P2 after P1, so P2 finds p in the slot or the null of a
+// later release (an earlier clearing of the slot happens before R2, whose
+// exchange read it, so P2 cannot see that one), and the publisher waits for
+// the slot to be cleared. R4 releases the reader's reads of p, and P2's load
+// that sees it acquires them, so the table is freed only after they are
+// done; R4 needs no fence of its own. A reader whose R3 sees another pointer
+// gives the slot back without having touched p. A table may be published
+// again while a slow reader is between R1 and R2; R3 then sees it current,
+// and it is alive.
 const SigTable* enter_current(ReaderSlot** held)
 {
     int local = 0;
@@ -957,7 +1014,7 @@ const SigTable* enter_current(ReaderSlot** held)
 
 inline void leave(ReaderSlot* held)
 {
-    held->table.store(nullptr);
+    held->table.store(nullptr, std::memory_order_release);
 }
 
 // Publishes `t` (under g_change) and returns once no plain reader can still
@@ -1265,11 +1322,8 @@ int sig_lookup(const char* hash, char* name, size_t name_size)
     if (hash == nullptr) {
         return 0;
     }
-    // The first 12 bytes are enough for the filter, which turns most
-    // digests away: the rest is decoded (and checked) only when it passes,
-    // as the answer is 0 either way.
     uint8_t digest[SHA256_DIGEST_SIZE];
-    if (!decode_hex(hash, digest, false, 0, 24)) {
+    if (!decode_digest_text(hash, digest)) {
         return 0;
     }
     ReaderSlot* held = nullptr;
@@ -1277,12 +1331,7 @@ int sig_lookup(const char* hash, char* name, size_t name_size)
     if (t == nullptr) {
         return 0;
     }
-    int found = 0;
-    if (t->home_range != 0 && filter_passes(t, digest) &&
-        decode_hex(hash, digest, false, 24, 2 * SHA256_DIGEST_SIZE) &&
-        hash[2 * SHA256_DIGEST_SIZE] == '\0') {
-        found = sig_table_lookup(t, digest, name, name_size);
-    }
+    const int found = sig_table_lookup(t, digest, name, name_size);
     leave(held);
     return found;
 }
