@@ -7,7 +7,18 @@ set -eu
 prefix=$1
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$prefix/system.reg" ]; then
-    wineboot --init >/dev/null 2>&1 </dev/null
+    # A second try after stopping the prefix's server: a server left over
+    # from an earlier prefix of the same path can refuse the first.
+    log="$prefix.boot.log"
+    if ! wineboot --init >"$log" 2>&1 </dev/null; then
+        wineserver -k >/dev/null 2>&1 </dev/null || true
+        sleep 2
+        if ! wineboot --init >>"$log" 2>&1 </dev/null; then
+            echo "wineboot failed:" >&2
+            cat "$log" >&2
+            exit 1
+        fi
+    fi
     # The server writes the registry to disk only now and then; stopping it
     # saves it, so that copies of this prefix (one per test suite) start
     # with the shell folders and drives that wineboot just set up.
