@@ -179,16 +179,22 @@ int cmd_lookup(int argc, char** argv)
     text.clear();
     text.shrink_to_fit();
 
-    // Two mixes of queries: half of them listed digests, and none (what
-    // scanning clean files asks), in random order. They are laid out in the
-    // order they are asked, so that fetching the query costs the same little
-    // for every contestant.
-    for (int mix = 0; mix < 2; ++mix) {
-        const char* mix_name = mix == 0 ? "half listed" : "none listed";
+    // Three mixes of queries, in random order: half of them listed digests,
+    // one in a hundred (a scan that meets a few threats), and none (a scan
+    // of clean files). They are laid out in the order they are asked, so
+    // that fetching the query costs the same little for every contestant.
+    static const struct {
+        const char* name;
+        size_t listed_every; // one query in this many is a listed digest; 0: none
+    } mixes[] = {{"half listed", 2}, {"1% listed", 100}, {"none listed", 0}};
+    for (const auto& mix : mixes) {
+        const char* mix_name = mix.name;
         std::mt19937_64 rng(1);
         std::vector<size_t> pick(queries);
         for (size_t i = 0; i < queries; ++i) {
-            pick[i] = mix == 0 && i % 2 == 0 && !listed.empty() ? rng() % listed.size() : SIZE_MAX;
+            pick[i] = mix.listed_every != 0 && i % mix.listed_every == 0 && !listed.empty()
+                          ? rng() % listed.size()
+                          : SIZE_MAX;
         }
         std::shuffle(pick.begin(), pick.end(), rng);
         std::vector<std::string> hexes;
