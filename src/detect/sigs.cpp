@@ -285,7 +285,12 @@ bool decode_hex(const char* text, uint8_t* digest, bool upper)
 }
 
 // Decodes the text of a digest as sig_lookup takes it: true when `text` is
-// 64 lower-case hex digits and then its end.
+// 64 lower-case hex digits and then its end. One character at a time.
+bool decode_digest_text_bytewise(const char* text, uint8_t* digest)
+{
+    return decode_hex(text, digest, false) && text[2 * SHA256_DIGEST_SIZE] == '\0';
+}
+
 #if defined(__SSE2__)
 // Sixteen characters at a time. The four loads may read past the end of a
 // shorter text, but never past the end of the page its first character is
@@ -296,7 +301,7 @@ __attribute__((no_sanitize("address"))) bool decode_digest_text(const char* text
 {
     constexpr size_t kPage = 4096; // the smallest page of every x86 system
     if (reinterpret_cast<uintptr_t>(text) % kPage > kPage - 2 * SHA256_DIGEST_SIZE) {
-        return decode_hex(text, digest, false) && text[2 * SHA256_DIGEST_SIZE] == '\0';
+        return decode_digest_text_bytewise(text, digest);
     }
     const __m128i below_0 = _mm_set1_epi8('0' - 1);
     const __m128i above_9 = _mm_set1_epi8('9' + 1);
@@ -330,9 +335,9 @@ __attribute__((no_sanitize("address"))) bool decode_digest_text(const char* text
     return true;
 }
 #else
-bool decode_digest_text(const char* text, uint8_t* digest)
+inline bool decode_digest_text(const char* text, uint8_t* digest)
 {
-    return decode_hex(text, digest, false) && text[2 * SHA256_DIGEST_SIZE] == '\0';
+    return decode_digest_text_bytewise(text, digest);
 }
 #endif
 
