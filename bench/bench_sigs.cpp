@@ -20,8 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/text.h"
 #include "detect/sigs.h"
-#include "frontdoor/text.h"
 
 namespace {
 

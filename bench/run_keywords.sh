@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/bench/out"
 mkdir -p "$out"
 ${CXX:-clang++} -std=c++17 -O2 -DNDEBUG -I"$root/src" \
-    "$root/src/detect/keywords.cpp" "$root/src/frontdoor/text.cpp" \
+    "$root/src/detect/keywords.cpp" "$root/src/common/text.cpp" \
     "$root/bench/bench_keywords.cpp" -o "$out/bench_keywords"
 cd "$root"
 "$out/bench_keywords" "$@"

@@ -1,7 +1,7 @@
 // Notification log: escaping keeps an alert on one line and within its
 // capacity, unescaping gives the text back, and the rewrite never keeps
 // more than 25 lines.
-#include "frontdoor/notifylog.h"
+#include "common/notifylog.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,7 +1,7 @@
 // quarantine.db text: ids, lookups, removal and the listing.
 #include "detect/quarantine.h"
 
-#include "frontdoor/limits.h"
+#include "common/limits.h"
 
 #include <climits>
 #include <cstdint>

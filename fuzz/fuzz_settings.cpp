@@ -1,7 +1,7 @@
 // Settings text: reading any key from any bytes, and writing a key into any
 // bytes, must stay in bounds; a write must keep every other byte and make
 // the key read back as written.
-#include "frontdoor/settings.h"
+#include "common/settings.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "cloud/cloud_win32.h"
 
 #include "cloud/cloud.h"
-#include "frontdoor/app_win32.h"
-#include "frontdoor/settings.h"
+#include "common/app_win32.h"
+#include "common/settings.h"
 
 #include <cstdio>
 

@@ -4,7 +4,7 @@
 // comment says otherwise. Paths are ANSI strings of at most 1023 characters.
 #pragma once
 
-#include "frontdoor/win.h"
+#include "common/win.h"
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
 #include "detect/exclusions.h"
 
-#include "frontdoor/text.h"
+#include "common/text.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
+#include "common/app_win32.h"
 #include "detect/detect_win32.h"
 #include "detect/exclusions.h"
-#include "frontdoor/app_win32.h"
 
 // The process-wide table: refreshed by scans (rarely, and only when the
 // setting changed), read by every file and folder check.

@@ -5,8 +5,8 @@
 // buffers and the written stack pages of its threads.
 #pragma once
 
+#include "common/win.h"
 #include "detect/sha256.h"
-#include "frontdoor/win.h"
 
 #include <cstddef>
 #include <string>

@@ -1,6 +1,6 @@
 #include "detect/inspect.h"
 
-#include "frontdoor/text.h"
+#include "common/text.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
+#include "common/handles.h"
 #include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
 #include "detect/sigs.h"
-#include "frontdoor/handles.h"
 
 #include <algorithm>
 #include <cstring>

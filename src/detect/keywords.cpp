@@ -1,7 +1,7 @@
 #include "detect/keywords.h"
 
+#include "common/text.h"
 #include "detect/limits_scan.h"
-#include "frontdoor/text.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "detect/quarantine.h"
 
-#include "frontdoor/text.h"
+#include "common/text.h"
 
 #include <algorithm>
 #include <climits>

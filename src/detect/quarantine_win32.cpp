@@ -1,8 +1,8 @@
+#include "common/app_win32.h"
+#include "common/handles.h"
 #include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/quarantine.h"
-#include "frontdoor/app_win32.h"
-#include "frontdoor/handles.h"
 
 #include <algorithm>
 #include <cstdlib>

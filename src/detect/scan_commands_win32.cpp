@@ -1,8 +1,8 @@
 // The command-line scans and quarantine actions: --scan-quick, --scan-full,
 // --scan <path>, --quarantine-restore <id>, --quarantine-delete <id>.
+#include "common/app_win32.h"
 #include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
-#include "frontdoor/app_win32.h"
 #include "frontdoor/commands_win32.h"
 
 // Milliseconds since `start`, rounded to the nearest second.

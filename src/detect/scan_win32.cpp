@@ -1,11 +1,11 @@
 #include "cloud/cloud_win32.h"
+#include "common/app_win32.h"
+#include "common/handles.h"
+#include "common/sysapi_win32.h"
 #include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
 #include "detect/sigs.h"
-#include "frontdoor/app_win32.h"
-#include "frontdoor/handles.h"
-#include "frontdoor/sysapi_win32.h"
 #include "ui/ui_win32.h"
 
 #include <shlobj.h>

@@ -1,6 +1,6 @@
 #include "detect/scanlog.h"
 
-#include "frontdoor/text.h"
+#include "common/text.h"
 
 #include <climits>
 #include <cstring>

@@ -7,8 +7,8 @@
 // All functions only read their inputs and may run on any thread.
 #pragma once
 
+#include "common/localtime.h"
 #include "detect/limits_scan.h"
-#include "frontdoor/localtime.h"
 
 #include <cstddef>
 #include <string>

@@ -1,6 +1,6 @@
+#include "common/app_win32.h"
 #include "detect/detect_win32.h"
 #include "detect/scanlog.h"
-#include "frontdoor/app_win32.h"
 
 #include <string>
 

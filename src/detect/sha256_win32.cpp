@@ -1,7 +1,7 @@
+#include "common/handles.h"
 #include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/sha256.h"
-#include "frontdoor/handles.h"
 
 int sha256_file(const char* path, char* out)
 {

@@ -5,10 +5,10 @@
 
 #include "cloud/cloud_win32.h"
 #include "cloud/fleet_win32.h"
+#include "common/app_win32.h"
+#include "common/handles.h"
+#include "common/sysapi_win32.h"
 #include "detect/sigs.h"
-#include "frontdoor/app_win32.h"
-#include "frontdoor/handles.h"
-#include "frontdoor/sysapi_win32.h"
 #include "install/uninstall_win32.h"
 #include "ui/ui_win32.h"
 

@@ -3,10 +3,10 @@
 // Manager started the process.
 #include "engine/engine_win32.h"
 
+#include "common/app_win32.h"
+#include "common/handles.h"
 #include "detect/fileio_win32.h"
-#include "frontdoor/app_win32.h"
 #include "frontdoor/commands_win32.h"
-#include "frontdoor/handles.h"
 
 // Longest wait for the watcher threads after the loop has returned, before
 // the process reports STOPPED and ends anyway. Idle ones end at once; one in

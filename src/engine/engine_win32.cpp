@@ -5,9 +5,9 @@
 
 #include "cloud/cloud_win32.h"
 #include "cloud/fleet_win32.h"
+#include "common/app_win32.h"
+#include "common/handles.h"
 #include "detect/fileio_win32.h"
-#include "frontdoor/app_win32.h"
-#include "frontdoor/handles.h"
 #include "guard/guard_win32.h"
 
 #include <algorithm>

@@ -10,13 +10,13 @@
 // scans. engine_setup() with engine_defaults() gives the shipped program.
 #pragma once
 
+#include "common/limits.h"
+#include "common/localtime.h"
+#include "common/win.h"
 #include "detect/detect_win32.h"
 #include "engine/control.h"
 #include "engine/limits.h"
 #include "engine/timers.h"
-#include "frontdoor/limits.h"
-#include "frontdoor/localtime.h"
-#include "frontdoor/win.h"
 
 #include <cstddef>
 #include <cstdint>

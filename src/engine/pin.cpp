@@ -1,7 +1,7 @@
 #include "engine/pin.h"
 
+#include "common/settings.h"
 #include "detect/sha256.h"
-#include "frontdoor/settings.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "engine/schedule.h"
 
-#include "frontdoor/text.h"
+#include "common/text.h"
 
 #include <climits>
 #include <cstring>

@@ -7,12 +7,12 @@
 // library's time zone functions.
 #pragma once
 
+#include "common/localtime.h"
 #include "engine/limits.h"
-#include "frontdoor/localtime.h"
 
 #include <cstddef>
 
-// LocalTime (frontdoor/localtime.h) is the wall clock as GetLocalTime gives
+// LocalTime (common/localtime.h) is the wall clock as GetLocalTime gives
 // it. The decisions below derive the weekday from the date and do not trust
 // its weekday field, which civil_from_days fills for callers that want it.
 

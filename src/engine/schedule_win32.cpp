@@ -1,9 +1,9 @@
 // Scheduled full scans: the due test of every tick, the missed test at
 // start-up and the catch-up run. The decisions are engine/schedule.h's;
 // here are the settings, the scan and what it leaves behind.
+#include "common/app_win32.h"
 #include "engine/engine_win32.h"
 #include "engine/schedule.h"
-#include "frontdoor/app_win32.h"
 
 struct ScheduleSettings {
     char days[TG_ENGINE_SETTING_SIZE];

@@ -1,7 +1,7 @@
 #include "engine/timers.h"
 
-#include "frontdoor/settings.h"
-#include "frontdoor/text.h"
+#include "common/settings.h"
+#include "common/text.h"
 
 #include <cstring>
 

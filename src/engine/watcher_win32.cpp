@@ -19,10 +19,10 @@
 #include "engine/engine_win32.h"
 
 #include "cloud/cloud_win32.h"
+#include "common/app_win32.h"
+#include "common/handles.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
-#include "frontdoor/app_win32.h"
-#include "frontdoor/handles.h"
 #include "ui/ui_win32.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 #include "frontdoor/commands_win32.h"
 
 #include "cloud/cloud_win32.h"
+#include "common/app_win32.h"
 #include "detect/quarantine.h"
 #include "detect/sigs.h"
-#include "frontdoor/app_win32.h"
 #include "frontdoor/cli.h"
 #include "install/service_win32.h"
 

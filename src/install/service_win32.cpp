@@ -1,7 +1,7 @@
 #include "install/service_win32.h"
 
-#include "frontdoor/handles.h"
-#include "frontdoor/text.h"
+#include "common/handles.h"
+#include "common/text.h"
 #include "install/service.h"
 
 bool service_query(char* state, size_t size)

@@ -1,6 +1,6 @@
 #include "install/uninstall_win32.h"
 
-#include "frontdoor/app_win32.h"
+#include "common/app_win32.h"
 
 int uninstall_run()
 {

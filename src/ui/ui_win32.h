@@ -2,7 +2,7 @@
 // process has no tray window (service, command line).
 #pragma once
 
-#include "frontdoor/win.h"
+#include "common/win.h"
 
 extern HWND ui_window;
 

@@ -1,9 +1,9 @@
+#include "common/eventlog.h"
+#include "common/logline.h"
+#include "common/notifylog.h"
+#include "common/paths.h"
+#include "common/text.h"
 #include "frontdoor/cli.h"
-#include "frontdoor/eventlog.h"
-#include "frontdoor/logline.h"
-#include "frontdoor/notifylog.h"
-#include "frontdoor/paths.h"
-#include "frontdoor/text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "detect/quarantine.h"
 
-#include "frontdoor/limits.h"
+#include "common/limits.h"
 
 #include <gtest/gtest.h>
 

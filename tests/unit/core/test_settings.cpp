@@ -1,4 +1,4 @@
-#include "frontdoor/settings.h"
+#include "common/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // program again that way.
 #include "shell_test.h"
 
-#include "frontdoor/handles.h"
+#include "common/handles.h"
 
 #include <cstring>
 #include <map>

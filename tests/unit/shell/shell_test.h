@@ -1,7 +1,7 @@
 // Shared fixtures of the Win32 shell tests.
 #pragma once
 
-#include "frontdoor/app_win32.h"
+#include "common/app_win32.h"
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,12 @@
 // keep a swapped file or folder from being moved.
 #include "shell_test.h"
 
+#include "common/handles.h"
 #include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/quarantine.h"
 #include "detect/sha256.h"
 #include "detect/sigs.h"
-#include "frontdoor/handles.h"
 
 #include <psapi.h>
 

@@ -4,9 +4,9 @@
 // tamper PIN against config.ini.
 #include "shell_test.h"
 
+#include "common/handles.h"
 #include "engine/engine_win32.h"
 #include "engine/pin.h"
-#include "frontdoor/handles.h"
 
 #include <algorithm>
 #include <cstring>

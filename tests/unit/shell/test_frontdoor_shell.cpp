@@ -1,6 +1,6 @@
 #include "shell_test.h"
 
-#include "frontdoor/settings.h"
+#include "common/settings.h"
 
 #include <cstdlib>
 #include <cstring>

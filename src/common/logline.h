@@ -1,7 +1,7 @@
 // Daily log and console echo formatting (pure).
 #pragma once
 
-#include "frontdoor/localtime.h"
+#include "common/localtime.h"
 
 #include <cstddef>
 #include <string>

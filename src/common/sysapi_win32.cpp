@@ -1,4 +1,4 @@
-#include "frontdoor/sysapi_win32.h"
+#include "common/sysapi_win32.h"
 
 // The names, XOR-encoded with kKey so that the program file does not hold
 // them as text.

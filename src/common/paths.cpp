@@ -1,6 +1,6 @@
-#include "frontdoor/paths.h"
+#include "common/paths.h"
 
-#include "frontdoor/text.h"
+#include "common/text.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "frontdoor/app_win32.h"
+#include "common/app_win32.h"
 
 #include <shlobj.h>
 

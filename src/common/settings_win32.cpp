@@ -1,5 +1,5 @@
-#include "frontdoor/app_win32.h"
-#include "frontdoor/settings.h"
+#include "common/app_win32.h"
+#include "common/settings.h"
 
 #include <cstdio>
 

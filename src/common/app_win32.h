@@ -2,10 +2,10 @@
 // uses: paths, console, log, event log, settings files, counters, clock.
 #pragma once
 
-#include "frontdoor/localtime.h"
-#include "frontdoor/paths.h"
-#include "frontdoor/text.h"
-#include "frontdoor/win.h"
+#include "common/localtime.h"
+#include "common/paths.h"
+#include "common/text.h"
+#include "common/win.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
-#include "frontdoor/app_win32.h"
-#include "frontdoor/handles.h"
+#include "common/app_win32.h"
+#include "common/handles.h"
 
 #include <sddl.h>
 

@@ -1,4 +1,4 @@
-#include "frontdoor/text.h"
+#include "common/text.h"
 
 #include <climits>
 #include <cstdarg>

@@ -3,7 +3,7 @@
 // scope, so every handle is released on the path that acquired it.
 #pragma once
 
-#include "frontdoor/win.h"
+#include "common/win.h"
 
 #include <winsvc.h>
 

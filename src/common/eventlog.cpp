@@ -1,4 +1,4 @@
-#include "frontdoor/eventlog.h"
+#include "common/eventlog.h"
 
 #include <initializer_list>
 

@@ -1,6 +1,6 @@
-#include "frontdoor/notifylog.h"
+#include "common/notifylog.h"
 
-#include "frontdoor/limits.h"
+#include "common/limits.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,7 +4,7 @@
 // Tallowguard.exe keeps them out of its import table and its strings.
 #pragma once
 
-#include "frontdoor/win.h"
+#include "common/win.h"
 
 #include <tlhelp32.h>
 

@@ -1,7 +1,7 @@
-#include "frontdoor/settings.h"
+#include "common/settings.h"
 
-#include "frontdoor/limits.h"
-#include "frontdoor/text.h"
+#include "common/limits.h"
+#include "common/text.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // file decides fallbacks and joins.
 #pragma once
 
-#include "frontdoor/limits.h"
+#include "common/limits.h"
 
 #include <cstddef>
 

@@ -3,7 +3,7 @@
 // can break the line. Pure: the shell does the file I/O.
 #pragma once
 
-#include "frontdoor/localtime.h"
+#include "common/localtime.h"
 
 #include <cstddef>
 #include <string>

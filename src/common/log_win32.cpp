@@ -1,8 +1,8 @@
-#include "frontdoor/app_win32.h"
-#include "frontdoor/eventlog.h"
-#include "frontdoor/handles.h"
-#include "frontdoor/logline.h"
-#include "frontdoor/notifylog.h"
+#include "common/app_win32.h"
+#include "common/eventlog.h"
+#include "common/handles.h"
+#include "common/logline.h"
+#include "common/notifylog.h"
 
 #include <cstdarg>
 #include <cstdio>
