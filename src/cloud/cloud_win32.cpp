@@ -1,8 +1,9 @@
 #include "cloud/cloud_win32.h"
 
 #include "cloud/cloud.h"
-#include "common/app_win32.h"
 #include "common/settings.h"
+#include "common/settings_win32.h"
+#include "common/win.h"
 
 #include <cstdio>
 

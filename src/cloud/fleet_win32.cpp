@@ -6,7 +6,7 @@
 #include "cloud/fleet_win32.h"
 
 #include "cloud/cloud_win32.h"
-#include "common/app_win32.h"
+#include "common/log_win32.h"
 
 static volatile LONG g_unavailable_logged = 0;
 

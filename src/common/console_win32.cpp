@@ -1,4 +1,6 @@
-#include "common/app_win32.h"
+#include "common/console_win32.h"
+
+#include "common/paths_win32.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,5 +1,10 @@
-#include "common/app_win32.h"
+#include "common/files_win32.h"
+
 #include "common/handles.h"
+#include "common/limits.h"
+#include "common/paths.h"
+#include "common/paths_win32.h"
+#include "common/text.h"
 
 #include <sddl.h>
 

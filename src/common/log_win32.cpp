@@ -1,8 +1,15 @@
-#include "common/app_win32.h"
+#include "common/log_win32.h"
+
+#include "common/clock_win32.h"
+#include "common/console_win32.h"
 #include "common/eventlog.h"
+#include "common/files_win32.h"
 #include "common/handles.h"
+#include "common/limits.h"
+#include "common/localtime.h"
 #include "common/logline.h"
 #include "common/notifylog.h"
+#include "common/paths_win32.h"
 
 #include <cstdarg>
 #include <cstdio>

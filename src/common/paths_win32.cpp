@@ -1,4 +1,6 @@
-#include "common/app_win32.h"
+#include "common/paths_win32.h"
+
+#include "common/text.h"
 
 #include <shlobj.h>
 
@@ -44,30 +46,4 @@ bool file_exists(const char* path)
 {
     DWORD a = GetFileAttributesA(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-static void (*g_clock_override)(LocalTime*) = nullptr;
-
-void clock_set_override(void (*fn)(LocalTime* out))
-{
-    g_clock_override = fn;
-}
-
-LocalTime clock_now()
-{
-    LocalTime t{};
-    if (g_clock_override != nullptr) {
-        g_clock_override(&t);
-        return t;
-    }
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    t.year = st.wYear;
-    t.month = st.wMonth;
-    t.day = st.wDay;
-    t.hour = st.wHour;
-    t.minute = st.wMinute;
-    t.second = st.wSecond;
-    t.weekday = st.wDayOfWeek;
-    return t;
 }

@@ -1,4 +1,7 @@
-#include "common/app_win32.h"
+#include "common/settings_win32.h"
+
+#include "common/files_win32.h"
+#include "common/paths_win32.h"
 #include "common/settings.h"
 
 #include <cstdio>

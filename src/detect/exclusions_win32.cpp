@@ -1,5 +1,7 @@
-#include "common/app_win32.h"
-#include "detect/detect_win32.h"
+#include "detect/exclusions_win32.h"
+
+#include "common/settings_win32.h"
+#include "common/win.h"
 #include "detect/exclusions.h"
 
 // The process-wide table: refreshed by scans (rarely, and only when the

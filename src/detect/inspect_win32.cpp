@@ -1,8 +1,10 @@
+#include "detect/inspect_win32.h"
+
 #include "common/handles.h"
-#include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
 #include "detect/sigs.h"
+#include "detect/sigs_win32.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,17 @@
-#include "common/app_win32.h"
+#include "detect/quarantine_win32.h"
+
+#include "common/clock_win32.h"
+#include "common/console_win32.h"
+#include "common/files_win32.h"
 #include "common/handles.h"
-#include "detect/detect_win32.h"
+#include "common/limits.h"
+#include "common/log_win32.h"
+#include "common/paths.h"
+#include "common/paths_win32.h"
+#include "common/settings_win32.h"
+#include "common/text.h"
 #include "detect/fileio_win32.h"
+#include "detect/inspect_win32.h"
 #include "detect/quarantine.h"
 
 #include <algorithm>

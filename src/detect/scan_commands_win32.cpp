@@ -1,8 +1,16 @@
 // The command-line scans and quarantine actions: --scan-quick, --scan-full,
 // --scan <path>, --quarantine-restore <id>, --quarantine-delete <id>.
-#include "common/app_win32.h"
-#include "detect/detect_win32.h"
+#include "common/clock_win32.h"
+#include "common/console_win32.h"
+#include "common/localtime.h"
+#include "common/log_win32.h"
+#include "common/settings_win32.h"
+#include "common/text.h"
+#include "detect/exclusions_win32.h"
 #include "detect/fileio_win32.h"
+#include "detect/quarantine_win32.h"
+#include "detect/scan_win32.h"
+#include "detect/scanlog_win32.h"
 #include "frontdoor/commands_win32.h"
 
 // Milliseconds since `start`, rounded to the nearest second.

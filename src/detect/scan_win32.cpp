@@ -1,11 +1,21 @@
+#include "detect/scan_win32.h"
+
 #include "cloud/cloud_win32.h"
-#include "common/app_win32.h"
 #include "common/handles.h"
+#include "common/limits.h"
+#include "common/log_win32.h"
+#include "common/paths.h"
+#include "common/paths_win32.h"
+#include "common/settings_win32.h"
 #include "common/sysapi_win32.h"
-#include "detect/detect_win32.h"
+#include "common/text.h"
+#include "detect/exclusions_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
+#include "detect/inspect_win32.h"
+#include "detect/quarantine_win32.h"
 #include "detect/sigs.h"
+#include "detect/sigs_win32.h"
 #include "ui/ui_win32.h"
 
 #include <shlobj.h>

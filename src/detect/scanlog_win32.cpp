@@ -1,5 +1,8 @@
-#include "common/app_win32.h"
-#include "detect/detect_win32.h"
+#include "detect/scanlog_win32.h"
+
+#include "common/clock_win32.h"
+#include "common/files_win32.h"
+#include "common/paths_win32.h"
 #include "detect/scanlog.h"
 
 #include <string>

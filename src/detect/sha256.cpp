@@ -2,6 +2,8 @@
 // compression function. The SHA-NI compression is in sha256_shani.cpp.
 #include "detect/sha256.h"
 
+#include "detect/sha256_shani.h"
+
 #include <atomic>
 #include <cstring>
 

@@ -49,16 +49,9 @@ bool sha256_hw_available();
 bool sha256_use_hw(bool on);
 bool sha256_hw_in_use();
 
-// The two compression functions themselves: run `blocks` 64-byte blocks of
-// `data` through `state`. sha256_compress_shani may only be called when
-// sha256_hw_available() is true.
+// The portable compression function: runs `blocks` 64-byte blocks of `data`
+// through `state`. The SHA-NI one is in sha256_shani.h.
 void sha256_compress_portable(uint32_t state[8], const uint8_t* data, size_t blocks);
-void sha256_compress_shani(uint32_t state[8], const uint8_t* data, size_t blocks);
-// SHA-NI over `blocks` blocks of `data` and then `tail_blocks` blocks of
-// `tail`, the state kept in registers between the two (the one-shot digest).
-void sha256_compress_shani_two(uint32_t state[8], const uint8_t* data, size_t blocks,
-                               const uint8_t* tail, size_t tail_blocks);
-bool sha256_shani_cpu();
 
 // The 64 round constants of SHA-256 (16-byte aligned), shared by both
 // compression paths.

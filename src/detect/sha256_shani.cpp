@@ -2,6 +2,8 @@
 // compiled for SHA-NI (through the target attribute), so the rest of the
 // program still runs on CPUs without it; sha256.cpp calls them only after
 // sha256_shani_cpu() said yes.
+#include "detect/sha256_shani.h"
+
 #include "detect/sha256.h"
 
 #if defined(__x86_64__) || defined(__i386__)

@@ -1,5 +1,6 @@
+#include "detect/sha256_win32.h"
+
 #include "common/handles.h"
-#include "detect/detect_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/sha256.h"
 

@@ -1,6 +1,7 @@
-#include "common/app_win32.h"
+#include "detect/sigs_win32.h"
+
 #include "common/handles.h"
-#include "detect/detect_win32.h"
+#include "common/paths_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/sigs.h"
 

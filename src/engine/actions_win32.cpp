@@ -1,14 +1,24 @@
 // The small engine actions: pause and resume, the manual quick scan, the
 // remote commands the heartbeat brings, the remote reboot, and the thin
 // wrappers other areas reach the detection engine through.
-#include "engine/engine_win32.h"
+#include "engine/actions_win32.h"
 
 #include "cloud/cloud_win32.h"
 #include "cloud/fleet_win32.h"
-#include "common/app_win32.h"
+#include "common/console_win32.h"
 #include "common/handles.h"
+#include "common/localtime.h"
+#include "common/log_win32.h"
+#include "common/settings_win32.h"
 #include "common/sysapi_win32.h"
+#include "common/text.h"
+#include "detect/inspect_win32.h"
+#include "detect/quarantine_win32.h"
+#include "detect/scan_win32.h"
+#include "detect/scanlog_win32.h"
 #include "detect/sigs.h"
+#include "engine/control_win32.h"
+#include "engine/engine_win32.h"
 #include "install/uninstall_win32.h"
 #include "ui/ui_win32.h"
 

@@ -1,11 +1,13 @@
 // `--service`: the service dispatcher, the service main and its control
 // handler, or the protection loop run by hand when no Service Control
 // Manager started the process.
-#include "engine/engine_win32.h"
+#include "engine/control_win32.h"
 
-#include "common/app_win32.h"
 #include "common/handles.h"
+#include "common/log_win32.h"
+#include "common/settings_win32.h"
 #include "detect/fileio_win32.h"
+#include "engine/engine_win32.h"
 #include "frontdoor/commands_win32.h"
 
 // Longest wait for the watcher threads after the loop has returned, before

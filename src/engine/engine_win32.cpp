@@ -5,9 +5,20 @@
 
 #include "cloud/cloud_win32.h"
 #include "cloud/fleet_win32.h"
-#include "common/app_win32.h"
+#include "common/clock_win32.h"
+#include "common/files_win32.h"
 #include "common/handles.h"
+#include "common/log_win32.h"
+#include "common/paths_win32.h"
+#include "common/settings_win32.h"
+#include "common/text.h"
 #include "detect/fileio_win32.h"
+#include "detect/scan_win32.h"
+#include "detect/scanlog_win32.h"
+#include "engine/actions_win32.h"
+#include "engine/control_win32.h"
+#include "engine/schedule_win32.h"
+#include "engine/watcher_win32.h"
 #include "guard/guard_win32.h"
 
 #include <algorithm>

@@ -1,8 +1,5 @@
-// The protection engine's Win32 shell: the protection loop shared by the
-// service and the tray, the scheduled and catch-up full scans, the realtime
-// watchers, the service entry with its control handler, the small actions
-// the tray and the fleet trigger (pause, resume, stop, manual quick scan,
-// remote commands, reboot) and the tamper PIN.
+// The protection loop shared by the service and the tray: its state, its
+// configuration, start and stop.
 //
 // State lives in g_engine. Its waits come from an EngineTimings, its clocks
 // and the work it drives from function pointers, so that a test can run the
@@ -10,12 +7,9 @@
 // scans. engine_setup() with engine_defaults() gives the shipped program.
 #pragma once
 
-#include "common/limits.h"
 #include "common/localtime.h"
 #include "common/win.h"
-#include "detect/detect_win32.h"
-#include "engine/control.h"
-#include "engine/limits.h"
+#include "detect/scan_win32.h"
 #include "engine/timers.h"
 
 #include <cstddef>
@@ -98,62 +92,5 @@ bool engine_wait_watchers(DWORD timeout_ms);
 // Waits for the wake event up to `ms`; true when the engine is stopping.
 bool engine_sleep(DWORD ms);
 
-// ---- actions (actions_win32.cpp) -------------------------------------------
-bool engine_is_paused();
-void engine_set_paused(bool paused);
-int engine_signature_count();
-// The tray's "Scan now" and the remote scan-now: a quick scan with the scan
-// log entry, last_quick and the counters saved.
-void engine_manual_quick_scan();
-// One remote command (at most 31 characters count). "uninstall" ends the
-// process.
-void engine_execute_command(const char* command);
-// Reboot thread entry: warns, waits, then restarts the machine.
-DWORD WINAPI engine_reboot_thread(LPVOID);
-
-// Thin wrappers other areas use (USB guard, user interface).
-int engine_inspect_file(const char* path, char* threat, size_t threat_size);
-long engine_quarantine_file(const char* path, const char* threat);
-// Event-log entry 0x8FFF0064 and the fleet detection report.
-void engine_report_detection(const char* threat, const char* path);
-
-// ---- scheduled scans (schedule_win32.cpp) ------------------------------------
-// The start-up missed test; arms the catch-up when a slot was missed.
-void schedule_startup_check();
-// The once-a-tick due test and, when due, the scheduled full scan.
-void schedule_tick();
-// The catch-up run (what the loop does once the catch-up wait is over).
-void schedule_catch_up();
-// Has the loop run the catch-up after its wait (engine_win32.cpp).
+// Has the loop run the catch-up after its wait.
 void schedule_arm_catch_up();
-
-// ---- realtime watchers (watcher_win32.cpp) ------------------------------------
-// One watcher per quick location. The watchers share threads, up to 63
-// folders a thread (one wait takes 64 handles, the wake event among them).
-void watchers_start();
-// Watches `count` folders; returns the number of threads started.
-int watchers_start_list(const char (*folders)[TG_PATH_SIZE], int count);
-// Watches one folder on a thread of its own; false when the thread could
-// not be created.
-bool watcher_start(const char* folder);
-// Thread entry: takes its folder list (a heap block from watcher_start*)
-// and frees it. Result 1 when none of its folders could be opened.
-DWORD WINAPI watcher_thread(LPVOID list);
-// Whether the realtime watchers inspect files of this name (the executable
-// list without lnk and gadget).
-bool realtime_ext_watched(const char* path);
-
-// ---- service entry (control_win32.cpp) -----------------------------------------
-void WINAPI service_main(DWORD argc, LPSTR* argv);
-DWORD WINAPI service_control_handler(DWORD control, DWORD event_type, LPVOID event_data,
-                                     LPVOID context);
-// The status record last reported (or prepared, outside the SCM).
-ServiceStatusRecord service_status_current();
-// Reports STOPPED when the process runs under the SCM (update hand-off,
-// remote uninstall) and forgets the status handle.
-void service_report_stopped();
-
-// ---- tamper PIN (pin_win32.cpp) -------------------------------------------------
-bool tamper_pin_is_set();
-bool tamper_pin_set(const char* pin);
-bool tamper_pin_verify(const char* pin);

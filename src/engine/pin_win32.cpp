@@ -1,7 +1,9 @@
 // The tamper PIN against config.ini: a fresh random salt for every PIN set,
 // the check of a typed PIN. The stored form and the hashing are engine/pin.h's.
-#include "common/app_win32.h"
-#include "engine/engine_win32.h"
+#include "engine/pin_win32.h"
+
+#include "common/log_win32.h"
+#include "common/settings_win32.h"
 #include "engine/pin.h"
 
 #include <wincrypt.h>

@@ -1,7 +1,14 @@
 // Scheduled full scans: the due test of every tick, the missed test at
 // start-up and the catch-up run. The decisions are engine/schedule.h's;
 // here are the settings, the scan and what it leaves behind.
-#include "common/app_win32.h"
+#include "engine/schedule_win32.h"
+
+#include "common/log_win32.h"
+#include "common/settings_win32.h"
+#include "common/text.h"
+#include "detect/scan_win32.h"
+#include "detect/scanlog_win32.h"
+#include "engine/actions_win32.h"
 #include "engine/engine_win32.h"
 #include "engine/schedule.h"
 

@@ -16,13 +16,21 @@
 // before its first files land), and a wait whose records the system could
 // not keep (buffer overflow), after which the tree is walked for files of
 // the watched types changed since the previous pass.
-#include "engine/engine_win32.h"
+#include "engine/watcher_win32.h"
 
 #include "cloud/cloud_win32.h"
-#include "common/app_win32.h"
 #include "common/handles.h"
+#include "common/limits.h"
+#include "common/log_win32.h"
+#include "common/settings_win32.h"
+#include "common/text.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
+#include "detect/inspect_win32.h"
+#include "detect/quarantine_win32.h"
+#include "detect/scan_win32.h"
+#include "engine/actions_win32.h"
+#include "engine/engine_win32.h"
 #include "ui/ui_win32.h"
 
 #include <algorithm>

@@ -1,7 +1,10 @@
 #include "frontdoor/commands_win32.h"
 
 #include "cloud/cloud_win32.h"
-#include "common/app_win32.h"
+#include "common/console_win32.h"
+#include "common/files_win32.h"
+#include "common/paths_win32.h"
+#include "common/settings_win32.h"
 #include "detect/quarantine.h"
 #include "detect/sigs.h"
 #include "frontdoor/cli.h"

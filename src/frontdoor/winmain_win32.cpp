@@ -1,8 +1,11 @@
 // Process entry: turns the wide command line into ANSI arguments, decides
 // the per-user flag, prepares the shared state and runs exactly one action.
-#include "common/app_win32.h"
+#include "common/console_win32.h"
 #include "common/handles.h"
-#include "detect/detect_win32.h"
+#include "common/paths_win32.h"
+#include "common/settings_win32.h"
+#include "common/text.h"
+#include "detect/sigs_win32.h"
 #include "frontdoor/cli.h"
 #include "frontdoor/commands_win32.h"
 #include "install/service_win32.h"

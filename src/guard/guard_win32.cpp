@@ -5,7 +5,7 @@
 #include "guard/guard_win32.h"
 
 #include "cloud/cloud_win32.h"
-#include "common/app_win32.h"
+#include "common/log_win32.h"
 
 static volatile LONG g_rtp_logged = 0;
 static volatile LONG g_feed_logged = 0;

@@ -1,6 +1,7 @@
 #include "install/uninstall_win32.h"
 
-#include "common/app_win32.h"
+#include "common/console_win32.h"
+#include "common/log_win32.h"
 
 int uninstall_run()
 {

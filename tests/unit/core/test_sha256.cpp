@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "detect/sha256.h"
+#include "detect/sha256_shani.h"
 
 namespace {
 

@@ -1,7 +1,14 @@
 // Shared fixtures of the Win32 shell tests.
 #pragma once
 
-#include "common/app_win32.h"
+#include "common/clock_win32.h"
+#include "common/console_win32.h"
+#include "common/files_win32.h"
+#include "common/log_win32.h"
+#include "common/paths_win32.h"
+#include "common/settings_win32.h"
+#include "common/text.h"
+#include "common/win.h"
 
 #include <gtest/gtest.h>
 

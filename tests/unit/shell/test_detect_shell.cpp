@@ -4,10 +4,14 @@
 #include "shell_test.h"
 
 #include "common/handles.h"
-#include "detect/detect_win32.h"
+#include "detect/exclusions_win32.h"
 #include "detect/fileio_win32.h"
+#include "detect/inspect_win32.h"
 #include "detect/quarantine.h"
+#include "detect/quarantine_win32.h"
+#include "detect/scan_win32.h"
 #include "detect/sha256.h"
+#include "detect/sha256_win32.h"
 #include "detect/sigs.h"
 
 #include <psapi.h>

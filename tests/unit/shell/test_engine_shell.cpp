@@ -5,8 +5,15 @@
 #include "shell_test.h"
 
 #include "common/handles.h"
+#include "common/limits.h"
+#include "common/localtime.h"
+#include "detect/scan_win32.h"
+#include "engine/actions_win32.h"
+#include "engine/control_win32.h"
 #include "engine/engine_win32.h"
 #include "engine/pin.h"
+#include "engine/pin_win32.h"
+#include "engine/watcher_win32.h"
 
 #include <algorithm>
 #include <cstring>

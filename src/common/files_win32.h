@@ -1,0 +1,27 @@
+// Whole files and their locks.
+#pragma once
+
+#include "common/win.h"
+
+#include <string>
+
+// Reads a whole file (shared read/write/delete). False when it cannot be
+// opened (missing, a directory, locked).
+bool file_read_all(const char* path, std::string* out);
+// Replaces a file's content atomically: written to a temporary file in the
+// same folder, flushed, then moved over the old one. False when it failed;
+// the old file is then left as it was.
+bool file_replace_atomic(const char* path, const std::string& content);
+
+// Serialises read-modify-write of one file across threads and processes
+// with a named mutex derived from the path (Global\ for files of the machine
+// data directory, Local\ otherwise). An abandoned mutex means the last
+// writer died; the lock is taken anyway.
+struct FileLock {
+    HANDLE mutex = nullptr;
+    bool owned = false;
+    explicit FileLock(const char* path);
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+};
