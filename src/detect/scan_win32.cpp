@@ -1,6 +1,5 @@
 #include "detect/scan_win32.h"
 
-#include "cloud/cloud_win32.h"
 #include "common/handles.h"
 #include "common/limits.h"
 #include "common/log_win32.h"
@@ -16,7 +15,6 @@
 #include "detect/quarantine_win32.h"
 #include "detect/sigs.h"
 #include "detect/sigs_win32.h"
-#include "ui/ui_win32.h"
 
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -31,6 +29,8 @@ static const WORD kEventWarning = 2;
 static const int kMaxDepth = 64;          // levels below the starting folder that are entered
 static const int kMaxQuickLocations = 64; // quick_locations: later folders are not added
 static const int kProgressEvery = 2000;   // verbose scans log a progress line this often
+
+DetectSink g_detect_sink;
 
 // This program's own file. Its keyword tables name every suspicious API,
 // so the heuristics would flag it: the running image (and so the installed
@@ -130,7 +130,8 @@ static void scan_file_in(const char* path, ScanStats* stats, int quarantine, Pen
         AcquireSRWLockExclusive(&g_report_lock);
         log_msg("DETECT", "DETECTED threat=%s file=%s", threat, path);
         report_event(kEventThreatDetected, kEventWarning, threat, path);
-        cloud_report_detection(threat, path);
+        if (g_detect_sink.report_detection != nullptr)
+            g_detect_sink.report_detection(threat, path);
         if (!quarantine) {
             if (stats->verbose)
                 log_msg("INFO", " -> (report only, not quarantined)");
@@ -146,7 +147,8 @@ static void scan_file_in(const char* path, ScanStats* stats, int quarantine, Pen
             log_msg("INFO", " -> %s", r > 0 ? "quarantined" : "deleted");
         }
         ReleaseSRWLockExclusive(&g_report_lock);
-        ui_post_threat(threat, path);
+        if (g_detect_sink.alert_threat != nullptr)
+            g_detect_sink.alert_threat(threat, path);
     } else if (verdict == kVerdictCannotOpen) {
         bump(&stats->errors);
     }

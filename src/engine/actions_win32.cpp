@@ -19,8 +19,6 @@
 #include "detect/sigs.h"
 #include "engine/control_win32.h"
 #include "engine/engine_win32.h"
-#include "install/uninstall_win32.h"
-#include "ui/ui_win32.h"
 
 #include <shlobj.h>
 
@@ -70,7 +68,8 @@ static void remote_uninstall()
     log_msg("INFO", "engine: remote uninstall requested by fleet admin");
     console_open();
     if (IsUserAnAdmin()) {
-        uninstall_run();
+        if (g_engine.cfg.hooks.uninstall_run != nullptr)
+            g_engine.cfg.hooks.uninstall_run();
     } else {
         console_print("Uninstall requires administrator rights.\n");
         console_print("Right-click and choose 'Run as administrator'.\n");
@@ -122,8 +121,9 @@ DWORD WINAPI engine_reboot_thread(LPVOID)
 {
     // The warning reaches the tray window when this process has one; the
     // service has none, and the log line below is all that remains of it.
-    ui_post_alert("Tallowguard", "Your administrator has scheduled a restart.\n"
-                                 "The computer will reboot in 60 seconds.");
+    if (g_engine.cfg.hooks.post_alert != nullptr)
+        g_engine.cfg.hooks.post_alert("Tallowguard", "Your administrator has scheduled a restart.\n"
+                                                     "The computer will reboot in 60 seconds.");
     log_msg("INFO", "engine: reboot-now — rebooting in 60s");
     Sleep(g_engine.cfg.timings.reboot_wait_ms);
     HANDLE token = nullptr;

@@ -1,6 +1,4 @@
-// `--service`: the service dispatcher, the service main and its control
-// handler, or the protection loop run by hand when no Service Control
-// Manager started the process.
+// The service main and its control handler.
 #include "engine/control_win32.h"
 
 #include "common/handles.h"
@@ -8,12 +6,6 @@
 #include "common/settings_win32.h"
 #include "detect/fileio_win32.h"
 #include "engine/engine_win32.h"
-#include "frontdoor/commands_win32.h"
-
-// Longest wait for the watcher threads after the loop has returned, before
-// the process reports STOPPED and ends anyway. Idle ones end at once; one in
-// the middle of inspecting a large file finishes that file first.
-static const DWORD kWatcherDrainMs = 3000;
 
 // The status record is written by the service thread and by the control
 // handler on the dispatcher's thread; the lock keeps each report whole and
@@ -158,30 +150,4 @@ void WINAPI service_main(DWORD, LPSTR*)
     engine_wait_watchers(kWatcherDrainMs);
     counters_save();
     service_report_stopped();
-}
-
-int cmd_service()
-{
-    engine_setup(engine_defaults(false));
-    // This thread waits in the dispatcher for as long as the service runs.
-    thread_stack_trim();
-    SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Tallowguard"), service_main},
-                                    {nullptr, nullptr}};
-    if (StartServiceCtrlDispatcherA(table))
-        return 0;
-    DWORD err = GetLastError();
-    if (err != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
-        log_msg("ERROR", "StartServiceCtrlDispatcher failed (%lu)", err);
-        return 1;
-    }
-    log_msg("INFO", "--service launched manually: running protection loop directly");
-    HandleHolder mutex(CreateMutexA(nullptr, FALSE, "Global\\Tallowguard_Instance_Mutex"));
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        log_msg("WARN", "another instance is running");
-        return 0;
-    }
-    engine_run();
-    engine_wait_watchers(kWatcherDrainMs);
-    counters_save();
-    return 0;
 }

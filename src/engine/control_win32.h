@@ -4,6 +4,11 @@
 #include "common/win.h"
 #include "engine/control.h"
 
+// Longest wait for the watcher threads after the loop has returned, before
+// the process reports STOPPED and ends anyway. Idle ones end at once; one in
+// the middle of inspecting a large file finishes that file first.
+constexpr DWORD kWatcherDrainMs = 3000;
+
 void WINAPI service_main(DWORD argc, LPSTR* argv);
 DWORD WINAPI service_control_handler(DWORD control, DWORD event_type, LPVOID event_data,
                                      LPVOID context);

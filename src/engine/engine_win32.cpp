@@ -31,6 +31,11 @@ static uint32_t real_ticks()
     return GetTickCount();
 }
 
+static int feed_sync()
+{
+    return webprotect_feed_sync(g_cloud.server_url);
+}
+
 EngineConfig engine_defaults(bool tray_role)
 {
     EngineConfig c = {};
@@ -44,7 +49,7 @@ EngineConfig engine_defaults(bool tray_role)
     c.hooks.cloud_heartbeat = cloud_heartbeat;
     c.hooks.cloud_pop_command = cloud_pop_command;
     c.hooks.cloud_check_update = cloud_check_update;
-    c.hooks.feed_sync = webprotect_feed_sync;
+    c.hooks.feed_sync = feed_sync;
     c.hooks.watchers_start = watchers_start;
     c.hooks.advanced_rtp_start = advanced_rtp_start;
     return c;

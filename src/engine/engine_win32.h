@@ -23,8 +23,10 @@ struct EngineClock {
     LocalTime (*local_time)(); // the local wall clock (clock_now)
 };
 
-// The work the loop drives. The shipped program points these at the
-// detection shell, the fleet client and the guards.
+// The work the loop drives. engine_defaults() points these at the
+// detection shell, the fleet client and the guards; the last three come
+// from the layers above the engine, which fill them in (a null one is
+// skipped).
 struct EngineHooks {
     void (*quick_scan)(ScanStats* stats);
     void (*full_scan)(ScanStats* stats);
@@ -35,6 +37,10 @@ struct EngineHooks {
     int (*feed_sync)();
     void (*watchers_start)();
     void (*advanced_rtp_start)();
+    int (*uninstall_run)(); // the remote "uninstall" (installation)
+    // What the tray shows, when this process has a tray window.
+    void (*post_threat)(const char* threat, const char* path); // a realtime detection
+    void (*post_alert)(const char* title, const char* text);   // the remote reboot's warning
 };
 
 struct EngineConfig {

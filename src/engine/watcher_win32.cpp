@@ -31,7 +31,6 @@
 #include "detect/scan_win32.h"
 #include "engine/actions_win32.h"
 #include "engine/engine_win32.h"
-#include "ui/ui_win32.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -201,7 +200,8 @@ static void inspect_one(const char* path)
         result = quarantine_file_ex(path, again, &id);
     if (result < 0)
         log_msg("ERROR", "realtime quarantine failed: %s", path);
-    ui_post_threat(threat, path);
+    if (g_engine.cfg.hooks.post_threat != nullptr)
+        g_engine.cfg.hooks.post_threat(threat, path);
 }
 
 // Size checks in rounds: a file whose size reads the same twice in a row is

@@ -3,11 +3,17 @@
 #include "cloud/cloud_win32.h"
 #include "common/console_win32.h"
 #include "common/files_win32.h"
+#include "common/handles.h"
+#include "common/log_win32.h"
 #include "common/paths_win32.h"
 #include "common/settings_win32.h"
+#include "detect/fileio_win32.h"
 #include "detect/quarantine.h"
 #include "detect/sigs.h"
+#include "engine/control_win32.h"
+#include "engine/engine_win32.h"
 #include "frontdoor/cli.h"
+#include "frontdoor/wiring_win32.h"
 #include "install/service_win32.h"
 
 #include <string>
@@ -80,5 +86,33 @@ int cmd_quarantine_list()
     }
     std::string text = quar_list_text(db.data(), db.size());
     console_write(text.data(), text.size());
+    return 0;
+}
+
+// `--service`: the service dispatcher, or the protection loop run by hand
+// when no Service Control Manager started the process.
+int cmd_service()
+{
+    engine_setup(wiring_engine_config(false));
+    // This thread waits in the dispatcher for as long as the service runs.
+    thread_stack_trim();
+    SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>("Tallowguard"), service_main},
+                                    {nullptr, nullptr}};
+    if (StartServiceCtrlDispatcherA(table))
+        return 0;
+    DWORD err = GetLastError();
+    if (err != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+        log_msg("ERROR", "StartServiceCtrlDispatcher failed (%lu)", err);
+        return 1;
+    }
+    log_msg("INFO", "--service launched manually: running protection loop directly");
+    HandleHolder mutex(CreateMutexA(nullptr, FALSE, "Global\\Tallowguard_Instance_Mutex"));
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        log_msg("WARN", "another instance is running");
+        return 0;
+    }
+    engine_run();
+    engine_wait_watchers(kWatcherDrainMs);
+    counters_save();
     return 0;
 }

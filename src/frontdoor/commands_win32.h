@@ -7,12 +7,6 @@ int cmd_status();
 int cmd_installed_status();
 int cmd_set_server(const char* url);
 int cmd_quarantine_list();
-// Scans and quarantine actions (detection engine).
-int cmd_scan_quick();
-int cmd_scan_full();
-int cmd_scan(const char* path);
-int cmd_quarantine_restore(const char* id_text);
-int cmd_quarantine_delete(const char* id_text);
 // `--service` (protection engine): the service dispatcher, or the loop run by hand.
 int cmd_service();
 

@@ -8,6 +8,8 @@
 #include "detect/sigs_win32.h"
 #include "frontdoor/cli.h"
 #include "frontdoor/commands_win32.h"
+#include "frontdoor/scan_commands_win32.h"
+#include "frontdoor/wiring_win32.h"
 #include "install/service_win32.h"
 
 #include <shellapi.h>
@@ -86,6 +88,7 @@ static int run_action(CliAction action, int argc, const char* const* argv)
 
 static int run(int argc, const char* const* argv)
 {
+    wiring_install();
     g_app.per_user = decide_per_user(argc > 1 ? argv[1] : nullptr);
     paths_init(g_app.per_user);
     make_dir_path(g_app.paths.data_dir);

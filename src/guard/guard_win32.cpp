@@ -4,7 +4,6 @@
 // sync with a server URL set fails as an unreachable feed would.
 #include "guard/guard_win32.h"
 
-#include "cloud/cloud_win32.h"
 #include "common/log_win32.h"
 
 static volatile LONG g_rtp_logged = 0;
@@ -18,9 +17,9 @@ void advanced_rtp_start()
 
 void advanced_rtp_stop() {}
 
-int webprotect_feed_sync()
+int webprotect_feed_sync(const char* server_url)
 {
-    if (g_cloud.server_url[0] == '\0')
+    if (server_url == nullptr || server_url[0] == '\0')
         return 0;
     if (InterlockedExchange(&g_feed_logged, 1) == 0)
         log_msg("WARN", "webprotect: threat feed fetch failed (not available in this build)");

@@ -4,6 +4,7 @@
 #include "shell_test.h"
 
 #include "common/handles.h"
+#include "frontdoor/wiring_win32.h"
 
 #include <cstring>
 #include <map>
@@ -122,6 +123,8 @@ DWORD wait_child(HANDLE h, DWORD timeout_ms)
 
 int main(int argc, char** argv)
 {
+    // The callbacks of the shipped program, as its WinMain installs them.
+    wiring_install();
     if (argc >= 3 && strcmp(argv[1], "--child") == 0) {
         auto it = roles().find(argv[2]);
         if (it == roles().end())

@@ -14,6 +14,7 @@
 #include "engine/pin.h"
 #include "engine/pin_win32.h"
 #include "engine/watcher_win32.h"
+#include "frontdoor/wiring_win32.h"
 
 #include <algorithm>
 #include <cstring>
@@ -603,7 +604,7 @@ int remote_uninstall_child(int argc, char** argv)
     if (argc < 1)
         return 2;
     use_data_dir(argv[0]);
-    engine_setup(engine_defaults(false));
+    engine_setup(wiring_engine_config(false));
     engine_execute_command("uninstall");
     return 7; // not reached: the command ends the process
 }

@@ -1,5 +1,7 @@
 // The command-line scans and quarantine actions: --scan-quick, --scan-full,
 // --scan <path>, --quarantine-restore <id>, --quarantine-delete <id>.
+#include "frontdoor/scan_commands_win32.h"
+
 #include "common/clock_win32.h"
 #include "common/console_win32.h"
 #include "common/localtime.h"
@@ -11,7 +13,6 @@
 #include "detect/quarantine_win32.h"
 #include "detect/scan_win32.h"
 #include "detect/scanlog_win32.h"
-#include "frontdoor/commands_win32.h"
 
 // Milliseconds since `start`, rounded to the nearest second.
 static long seconds_since(DWORD start)
