@@ -9,6 +9,8 @@ endif()
 
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+# The agent's pure core, one library: the tests, the fuzzers, the benchmarks
+# and a fleet server (server/, when present) link it.
 add_library(tg_core STATIC ${TG_CORE_SOURCES})
 target_include_directories(tg_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(tg_core PRIVATE ${TG_WARNINGS})
@@ -22,6 +24,10 @@ if(TG_CORE_TESTS)
   target_compile_definitions(core_tests PRIVATE TG_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_test(NAME core_tests COMMAND core_tests)
 endif()
+
+# The include lines of src/ keep to the layer order (tools/check-layers.py).
+add_test(NAME check_layers COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/check-layers.py
+         ${CMAKE_SOURCE_DIR}/src)
 
 # libFuzzer targets; ctest replays each corpus once.
 file(GLOB TG_FUZZERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)

@@ -13,6 +13,9 @@ if [ -n "$files" ]; then
     clang-format --dry-run --Werror $files
 fi
 
+echo "== layer check"
+python3 tools/check-layers.py
+
 echo "== native core (clang, ASan, UBSan)"
 tools/build.sh native
 ctest --test-dir build/native --output-on-failure -j2
