@@ -1,4 +1,4 @@
-// Fixed limits of the front door. Text longer than a limit is cut to fit;
+// Fixed limits shared by every area. Text longer than a limit is cut to fit;
 // nothing is ever written past a buffer.
 #pragma once
 
