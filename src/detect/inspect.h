@@ -59,7 +59,9 @@ bool inspect_needs_hash(const unsigned char* head, size_t head_len, uint64_t fil
 //   "MZ" head without an executable extension -> "HEUR:DisguisedExecutable";
 //   no "MZ" and no executable extension -> clean;
 //   head shorter than TG_KEYWORD_MIN_HEAD_BYTES -> clean;
-//   "MZ" head or native extension, 3+ API keywords -> "HEUR:Suspicious.API(n)";
+//   "MZ" head or native extension, 3+ API keywords -> "HEUR:Suspicious.API(n)"
+//     (in a PE file, only keywords wholly outside its export directory count:
+//     see pe_export_range; damaged headers count the whole head);
 //   script extension, 2+ script keywords -> "HEUR:Suspicious.Script(n)";
 //   otherwise clean.
 // head holds the file's first head_len bytes (only the first
