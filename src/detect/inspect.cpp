@@ -149,3 +149,9 @@ int inspect_verdict(const char* path, const unsigned char* head, size_t head_len
     }
     return kVerdictClean;
 }
+
+bool verdict_is_heuristic(const char* threat)
+{
+    static const char kHeuristic[] = "HEUR:";
+    return threat != nullptr && strncmp(threat, kHeuristic, sizeof(kHeuristic) - 1) == 0;
+}

@@ -70,3 +70,10 @@ bool inspect_needs_hash(const unsigned char* head, size_t head_len, uint64_t fil
 // threat_size - 1 characters. Returns kVerdictThreat or kVerdictClean.
 int inspect_verdict(const char* path, const unsigned char* head, size_t head_len,
                     uint64_t file_size, const char* sig_name, char* threat, size_t threat_size);
+
+// Whether threat, a threat name inspect_verdict gave, comes from one of the
+// heuristics: the names beginning "HEUR:" (double extension, disguised
+// executable, API or script keywords). "EICAR-Test-File" and the signature
+// list's names are not (a list entry whose own name began "HEUR:" would be
+// taken for one). A null threat is not.
+bool verdict_is_heuristic(const char* threat);
