@@ -305,9 +305,10 @@ TEST(Pe, DamagedHeadersCountTheWholeHead)
             PeRange r;
             EXPECT_FALSE(range_of(f, &r)) << flavour(plus) << ": " << c.name;
             // A head cut before the names has none of them to count.
-            if (f.size() > at.edata_at)
+            if (f.size() > at.edata_at) {
                 EXPECT_EQ(threat_of("C:\\d\\lib.dll", f), "HEUR:Suspicious.API(3)")
                     << flavour(plus) << ": " << c.name;
+            }
         }
     }
     // No export directory at all: an ordinary program.
