@@ -22,7 +22,7 @@ const uint32_t kTextRva = 0x1000;
 const uint32_t kEdataRva = 0x2000;
 const uint32_t kRdataRva = 0x8000;
 
-struct PeSpec {
+struct PeShape {
     bool plus = false;                // PE32+ instead of PE32
     std::vector<std::string> exports; // exported names
     std::vector<std::string> imports; // names of hint/name entries in .rdata
@@ -81,11 +81,11 @@ std::string export_directory(const std::vector<std::string>& names)
     return d;
 }
 
-std::string build_pe(const PeSpec& spec, PeLayout* layout = nullptr)
+std::string build_pe(const PeShape& shape, PeLayout* layout = nullptr)
 {
-    const std::string edata = export_directory(spec.exports);
+    const std::string edata = export_directory(shape.exports);
     std::string rdata;
-    for (const std::string& name : spec.imports) {
+    for (const std::string& name : shape.imports) {
         rdata += std::string(2, '\x01') + name + '\0'; // hint, name
         if (rdata.size() % 2)
             rdata += '\0';
@@ -100,18 +100,18 @@ std::string build_pe(const PeSpec& spec, PeLayout* layout = nullptr)
     f[1] = 'Z';
     put32(&f, 0x3c, kLfanew);
     f.replace(kLfanew, 4, std::string("PE\0\0", 4));
-    const uint32_t optional_size = spec.plus ? 240 : 224;
-    put16(&f, kCoff, spec.plus ? 0x8664 : 0x14c);
+    const uint32_t optional_size = shape.plus ? 240 : 224;
+    put16(&f, kCoff, shape.plus ? 0x8664 : 0x14c);
     put16(&f, kCoff + 2, 3); // sections
     put16(&f, kCoff + 16, optional_size);
     put16(&f, kCoff + 18, 0x2102); // executable, 32-bit machine, DLL
-    put16(&f, kOptional, spec.plus ? 0x20b : 0x10b);
+    put16(&f, kOptional, shape.plus ? 0x20b : 0x10b);
     put32(&f, kOptional + 16, kTextRva); // entry point
     put32(&f, kOptional + 32, 0x1000);   // section alignment
     put32(&f, kOptional + 36, kFileAlign);
     put32(&f, kOptional + 56, kRdataRva + 0x1000); // image size
     put32(&f, kOptional + 60, headers);
-    const size_t dirs = kOptional + (spec.plus ? 112 : 96);
+    const size_t dirs = kOptional + (shape.plus ? 112 : 96);
     put32(&f, dirs - 4, 16);
     put32(&f, dirs, kEdataRva);
     put32(&f, dirs + 4, static_cast<uint32_t>(edata.size()));
@@ -136,7 +136,7 @@ std::string build_pe(const PeSpec& spec, PeLayout* layout = nullptr)
         put32(&f, h + 20, sections[i].raw_at);
     }
     // The code: a return per exported function, so the section is not empty.
-    for (size_t i = 0; i < spec.exports.size() && 16 * i < text_raw; i++)
+    for (size_t i = 0; i < shape.exports.size() && 16 * i < text_raw; i++)
         f[headers + 16 * i] = '\xc3';
     f.replace(sections[1].raw_at, edata.size(), edata);
     f.replace(sections[2].raw_at, rdata.size(), rdata);
@@ -186,11 +186,11 @@ const char* flavour(bool plus)
 TEST(Pe, ExportRangeIsTheDeclaredDirectory)
 {
     for (bool plus : {false, true}) {
-        PeSpec spec;
-        spec.plus = plus;
-        spec.exports = {"Alpha", "Beta", "Gamma"};
+        PeShape shape;
+        shape.plus = plus;
+        shape.exports = {"Alpha", "Beta", "Gamma"};
         PeLayout at;
-        const std::string f = build_pe(spec, &at);
+        const std::string f = build_pe(shape, &at);
         PeRange r;
         ASSERT_TRUE(range_of(f, &r)) << flavour(plus);
         EXPECT_EQ(r.begin, at.edata_at) << flavour(plus);
@@ -224,18 +224,18 @@ TEST(Pe, ApiNamesCountOnlyOutsideTheExports)
     };
     for (bool plus : {false, true}) {
         for (const Case& c : cases) {
-            PeSpec spec;
-            spec.plus = plus;
-            spec.exports = c.exports;
-            spec.imports = c.imports;
-            EXPECT_EQ(threat_of("C:\\d\\lib.dll", build_pe(spec)), c.threat)
+            PeShape shape;
+            shape.plus = plus;
+            shape.exports = c.exports;
+            shape.imports = c.imports;
+            EXPECT_EQ(threat_of("C:\\d\\lib.dll", build_pe(shape)), c.threat)
                 << flavour(plus) << ": " << c.name;
         }
     }
     // Not a PE file (no "MZ"): every byte counts, as before.
-    PeSpec spec;
-    spec.exports = api_names(0, 3);
-    std::string f = build_pe(spec);
+    PeShape shape;
+    shape.exports = api_names(0, 3);
+    std::string f = build_pe(shape);
     f[0] = 'X';
     EXPECT_EQ(threat_of("C:\\d\\lib.dll", f), "HEUR:Suspicious.API(3)");
 }
@@ -296,11 +296,11 @@ TEST(Pe, DamagedHeadersCountTheWholeHead)
     };
     for (bool plus : {false, true}) {
         for (const Case& c : cases) {
-            PeSpec spec;
-            spec.plus = plus;
-            spec.exports = api_names(0, 3);
+            PeShape shape;
+            shape.plus = plus;
+            shape.exports = api_names(0, 3);
             PeLayout at;
-            std::string f = build_pe(spec, &at);
+            std::string f = build_pe(shape, &at);
             c.damage(&f, at);
             PeRange r;
             EXPECT_FALSE(range_of(f, &r)) << flavour(plus) << ": " << c.name;
@@ -312,9 +312,9 @@ TEST(Pe, DamagedHeadersCountTheWholeHead)
         }
     }
     // No export directory at all: an ordinary program.
-    PeSpec spec;
+    PeShape shape;
     PeLayout at;
-    std::string f = build_pe(spec, &at);
+    std::string f = build_pe(shape, &at);
     put32(&f, at.directories, 0);
     put32(&f, at.directories + 4, 0);
     PeRange r;
