@@ -1,6 +1,7 @@
 #include "detect/inspect.h"
 
 #include "common/text.h"
+#include "detect/pe.h"
 
 #include <cstring>
 
@@ -128,7 +129,12 @@ int inspect_verdict(const char* path, const unsigned char* head, size_t head_len
 
     char name[TG_THREAT_SIZE];
     if (mz || ext_in_list(ext, native_exts)) {
-        const int count = count_keywords(head, n, api_keywords);
+        // Names a PE file exports are names it defines, not names it calls.
+        PeRange exports;
+        const int count =
+            mz && pe_export_range(head, n, &exports)
+                ? count_keywords_outside(head, n, api_keywords, exports.begin, exports.end)
+                : count_keywords(head, n, api_keywords);
         if (count >= 3) {
             bounded_format(name, sizeof(name), "HEUR:Suspicious.API(%d)", count);
             return found(threat, threat_size, name);
@@ -142,4 +148,10 @@ int inspect_verdict(const char* path, const unsigned char* head, size_t head_len
         }
     }
     return kVerdictClean;
+}
+
+bool verdict_is_heuristic(const char* threat)
+{
+    static const char kHeuristic[] = "HEUR:";
+    return threat != nullptr && strncmp(threat, kHeuristic, sizeof(kHeuristic) - 1) == 0;
 }

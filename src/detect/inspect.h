@@ -59,7 +59,9 @@ bool inspect_needs_hash(const unsigned char* head, size_t head_len, uint64_t fil
 //   "MZ" head without an executable extension -> "HEUR:DisguisedExecutable";
 //   no "MZ" and no executable extension -> clean;
 //   head shorter than TG_KEYWORD_MIN_HEAD_BYTES -> clean;
-//   "MZ" head or native extension, 3+ API keywords -> "HEUR:Suspicious.API(n)";
+//   "MZ" head or native extension, 3+ API keywords -> "HEUR:Suspicious.API(n)"
+//     (in a PE file, only keywords wholly outside its export directory count:
+//     see pe_export_range; damaged headers count the whole head);
 //   script extension, 2+ script keywords -> "HEUR:Suspicious.Script(n)";
 //   otherwise clean.
 // head holds the file's first head_len bytes (only the first
@@ -68,3 +70,10 @@ bool inspect_needs_hash(const unsigned char* head, size_t head_len, uint64_t fil
 // threat_size - 1 characters. Returns kVerdictThreat or kVerdictClean.
 int inspect_verdict(const char* path, const unsigned char* head, size_t head_len,
                     uint64_t file_size, const char* sig_name, char* threat, size_t threat_size);
+
+// Whether threat, a threat name inspect_verdict gave, comes from one of the
+// heuristics: the names beginning "HEUR:" (double extension, disguised
+// executable, API or script keywords). "EICAR-Test-File" and the signature
+// list's names are not (a list entry whose own name began "HEUR:" would be
+// taken for one). A null threat is not.
+bool verdict_is_heuristic(const char* threat);

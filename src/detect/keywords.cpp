@@ -358,16 +358,12 @@ static bool quiet_chunk(const unsigned char* p)
     return true;
 }
 
-int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, size_t length)
+// Counts the keywords in data[0, length) into cs. True when every keyword
+// has been seen.
+static bool count_segment(CountState* cs, const unsigned char* data, size_t length)
 {
-    if (m->entries == m->empty_entries || length == 0)
-        return m->empty_entries;
-    std::vector<unsigned char> found(static_cast<size_t>(m->entries), 0);
-    CountState cs = {m, found.data(), m->empty_entries};
-    if (!m->printable_only) {
-        count_piece(&cs, data, length);
-        return cs.count;
-    }
+    if (!cs->m->printable_only)
+        return count_piece(cs, data, length);
     // Only long runs split the data: short pieces would be walked as one
     // stream instead of four.
     size_t start = 0; // where the piece being gathered begins
@@ -381,15 +377,38 @@ int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, si
         while (length - run_end >= kQuietChunk && quiet_chunk(data + run_end))
             run_end += kQuietChunk;
         if (run_end - pos >= kQuietRunMin) {
-            if (pos > start && count_piece(&cs, data + start, pos - start))
-                return cs.count;
+            if (pos > start && count_piece(cs, data + start, pos - start))
+                return true;
             start = run_end;
         }
         pos = run_end;
     }
-    if (length > start)
-        count_piece(&cs, data + start, length - start);
+    return length > start && count_piece(cs, data + start, length - start);
+}
+
+int keyword_matcher_count_outside(const KeywordMatcher* m, const unsigned char* data, size_t length,
+                                  size_t skip_begin, size_t skip_end)
+{
+    if (m->entries == m->empty_entries || length == 0)
+        return m->empty_entries;
+    std::vector<unsigned char> found(static_cast<size_t>(m->entries), 0);
+    CountState cs = {m, found.data(), m->empty_entries};
+    if (skip_end > length)
+        skip_end = length;
+    if (skip_begin >= skip_end) {
+        count_segment(&cs, data, length);
+        return cs.count;
+    }
+    // The two sides are walked apart, each from the automaton's root: no
+    // match can begin on one side and end on the other.
+    if (!count_segment(&cs, data, skip_begin))
+        count_segment(&cs, data + skip_end, length - skip_end);
     return cs.count;
+}
+
+int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, size_t length)
+{
+    return keyword_matcher_count_outside(m, data, length, 0, 0);
 }
 
 static const KeywordMatcher& builtin_matcher(const char* const* table)
@@ -412,11 +431,18 @@ static const KeywordMatcher& builtin_matcher(const char* const* table)
     return script;
 }
 
-int count_keywords(const unsigned char* data, size_t length, const char* const* table)
+int count_keywords_outside(const unsigned char* data, size_t length, const char* const* table,
+                           size_t skip_begin, size_t skip_end)
 {
     if (table == api_keywords || table == script_keywords)
-        return keyword_matcher_count(&builtin_matcher(table), data, length);
+        return keyword_matcher_count_outside(&builtin_matcher(table), data, length, skip_begin,
+                                             skip_end);
     KeywordMatcher m;
     keyword_matcher_build(&m, table);
-    return keyword_matcher_count(&m, data, length);
+    return keyword_matcher_count_outside(&m, data, length, skip_begin, skip_end);
+}
+
+int count_keywords(const unsigned char* data, size_t length, const char* const* table)
+{
+    return count_keywords_outside(data, length, table, 0, 0);
 }

@@ -42,7 +42,19 @@ void keyword_matcher_build(KeywordMatcher* m, const char* const* table);
 // occurs in any data. data may be null when length is 0.
 int keyword_matcher_count(const KeywordMatcher* m, const unsigned char* data, size_t length);
 
+// The same count over the data outside [skip_begin, skip_end), whose bytes
+// are not read: as if they were in no keyword, so a keyword that overlaps
+// the range, or that only the bytes on both sides of it would spell, does not
+// count. skip_end is cut at length; an empty range counts the whole data.
+int keyword_matcher_count_outside(const KeywordMatcher* m, const unsigned char* data, size_t length,
+                                  size_t skip_begin, size_t skip_end);
+
 // The same count for a table given by its pointer. api_keywords and
 // script_keywords use matchers built once on first use (safe when first used
 // from several threads at once); any other table is built for this call.
 int count_keywords(const unsigned char* data, size_t length, const char* const* table);
+
+// count_keywords over the data outside [skip_begin, skip_end), by the rule
+// of keyword_matcher_count_outside.
+int count_keywords_outside(const unsigned char* data, size_t length, const char* const* table,
+                           size_t skip_begin, size_t skip_end);

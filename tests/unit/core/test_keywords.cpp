@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -226,4 +227,97 @@ TEST(Keywords, MatcherIsReusable)
     EXPECT_EQ(keyword_matcher_count(&m, pa, a.size()), 2);
     EXPECT_EQ(keyword_matcher_count(&m, pb, b.size()), 0);
     EXPECT_EQ(keyword_matcher_count(&m, pa, a.size()), 2);
+}
+
+namespace {
+
+// The plain method over a copy whose bytes in [begin, end) are NUL, which no
+// keyword holds.
+int reference_outside(std::string data, size_t begin, size_t end, const char* const* table)
+{
+    end = std::min(end, data.size());
+    if (begin < end)
+        data.replace(begin, end - begin, end - begin, '\0');
+    return reference_count(data, table);
+}
+
+int count_outside(const std::string& data, size_t begin, size_t end, const char* const* table)
+{
+    return count_keywords_outside(reinterpret_cast<const unsigned char*>(data.data()), data.size(),
+                                  table, begin, end);
+}
+
+} // namespace
+
+// Counting outside a range counts as if the range were blanked out: a word
+// that touches the range, or that only the bytes on both sides of it would
+// spell, does not count. Words at every offset around both edges, with the
+// data walked as one stream and as four, with and without quiet runs.
+TEST(Keywords, OutsideARangeCountsAsIfItWereBlank)
+{
+    const std::string word = "VirtualAllocEx";
+    for (size_t length : {200u, 9000u}) {
+        for (char fill : {'.', '\0'}) {
+            const size_t begin = length / 3;
+            const size_t end = length / 3 * 2;
+            for (size_t edge : {begin, end}) {
+                for (size_t at = edge - word.size() - 2; at <= edge + 2; at++) {
+                    std::string data = filler(length, fill);
+                    data.replace(at, word.size(), word);
+                    ASSERT_EQ(count_outside(data, begin, end, api_keywords),
+                              reference_outside(data, begin, end, api_keywords))
+                        << "length " << length << " edge " << edge << " at " << at;
+                }
+            }
+            // Halves on both sides of the range are not joined.
+            std::string split = filler(length, fill);
+            split.replace(begin - 7, 7, word.substr(0, 7));
+            split.replace(end, word.size() - 7, word.substr(7));
+            EXPECT_EQ(count_outside(split, begin, end, api_keywords), 0) << length;
+            EXPECT_EQ(count_outside(split, begin, begin, api_keywords), 0) << length;
+            // The same halves with nothing between them are the word.
+            std::string joined = filler(length, fill);
+            joined.replace(begin - 7, word.size(), word);
+            EXPECT_EQ(count_outside(joined, begin, begin, api_keywords), 1) << "empty range";
+            EXPECT_EQ(count_outside(joined, end, begin, api_keywords), 1) << "reversed range";
+            EXPECT_EQ(count_outside(joined, length + 5, length + 9, api_keywords), 1)
+                << "range past the end";
+            EXPECT_EQ(count_outside(joined, begin - 8, length + 9, api_keywords), 0)
+                << "range cut at the end";
+            EXPECT_EQ(count_outside(joined, 0, length, api_keywords), 0) << "everything skipped";
+        }
+    }
+    std::mt19937 rng(20261211);
+    const char noisy[] = "abcdeklmnoprstuvwxyzABCEPRSTV-. ";
+    const char quiet[] = "\0\x01\x1f\x7f\x80\xff";
+    for (int round = 0; round < 200; round++) {
+        const char* const* table = (round % 2) ? api_keywords : script_keywords;
+        size_t words = 0;
+        while (table[words] != nullptr)
+            words++;
+        std::string data;
+        const size_t length = (round < 100) ? 1 + rng() % 400 : 2000 + rng() % 30000;
+        while (data.size() < length) {
+            const bool calm = rng() % 3 == 0;
+            const size_t n = rng() % (calm ? 1500 : 150);
+            for (size_t i = 0; i < n; i++)
+                data +=
+                    calm ? quiet[rng() % (sizeof(quiet) - 1)] : noisy[rng() % (sizeof(noisy) - 1)];
+        }
+        const size_t begin = rng() % (data.size() + 1);
+        const size_t end = begin + rng() % (data.size() - begin + 1);
+        for (int k = static_cast<int>(rng() % 10); k > 0; k--) {
+            const std::string w = table[rng() % words];
+            if (w.size() > data.size())
+                continue;
+            // Near an edge, mostly: that is where a count could go wrong.
+            const size_t edge = (rng() % 2) ? begin : end;
+            size_t at = edge + rng() % (2 * w.size() + 1);
+            at = (rng() % 4 == 0 || at < w.size()) ? rng() : at - w.size();
+            data.replace(at % (data.size() - w.size() + 1), w.size(), w);
+        }
+        ASSERT_EQ(count_outside(data, begin, end, table),
+                  reference_outside(data, begin, end, table))
+            << "round " << round << " range " << begin << ".." << end;
+    }
 }
