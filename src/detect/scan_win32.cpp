@@ -12,6 +12,7 @@
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
 #include "detect/inspect_win32.h"
+#include "detect/protected_path_win32.h"
 #include "detect/quarantine_win32.h"
 #include "detect/sigs.h"
 #include "detect/sigs_win32.h"
@@ -138,13 +139,19 @@ static void scan_file_in(const char* path, ScanStats* stats, int quarantine, Pen
             ReleaseSRWLockExclusive(&g_report_lock);
             return;
         }
-        // Only the file that was inspected is moved or deleted.
-        long r = quarantine_file_ex(path, threat, &id);
-        if (r < 0) {
-            log_msg("ERROR", "quarantine failed: %s", path);
-            bump(&stats->errors);
-        } else if (stats->verbose) {
-            log_msg("INFO", " -> %s", r > 0 ? "quarantined" : "deleted");
+        char why[TG_KEPT_WHY_SIZE];
+        if (heuristic_kept_in_place(path, threat, why, sizeof(why))) {
+            // Reported and counted as found, but neither moved nor deleted.
+            log_msg("DETECT", "left in place: %s (heuristic verdict under %s)", path, why);
+        } else {
+            // Only the file that was inspected is moved or deleted.
+            long r = quarantine_file_ex(path, threat, &id);
+            if (r < 0) {
+                log_msg("ERROR", "quarantine failed: %s", path);
+                bump(&stats->errors);
+            } else if (stats->verbose) {
+                log_msg("INFO", " -> %s", r > 0 ? "quarantined" : "deleted");
+            }
         }
         ReleaseSRWLockExclusive(&g_report_lock);
         if (g_detect_sink.alert_threat != nullptr)

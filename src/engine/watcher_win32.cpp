@@ -27,6 +27,7 @@
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
 #include "detect/inspect_win32.h"
+#include "detect/protected_path_win32.h"
 #include "detect/quarantine_win32.h"
 #include "detect/scan_win32.h"
 #include "engine/actions_win32.h"
@@ -181,6 +182,18 @@ static LONGLONG settle_size(const char* path)
     return sz.QuadPart;
 }
 
+// Quarantines a detected file, unless a heuristic verdict leaves it in
+// place (logged; 0 is then returned, as nothing failed).
+static long realtime_act(const char* path, const char* threat, const FileIdentity* id)
+{
+    char why[TG_KEPT_WHY_SIZE];
+    if (heuristic_kept_in_place(path, threat, why, sizeof(why))) {
+        log_msg("DETECT", "realtime left in place: %s (heuristic verdict under %s)", path, why);
+        return 0;
+    }
+    return quarantine_file_ex(path, threat, id);
+}
+
 static void inspect_one(const char* path)
 {
     char threat[TG_THREAT_SIZE];
@@ -194,10 +207,10 @@ static void inspect_one(const char* path)
     // Only the file that was inspected is moved. When it was written over
     // in the meantime, what is there now is inspected once more and moved
     // if it is a threat too.
-    long result = quarantine_file_ex(path, threat, &id);
+    long result = realtime_act(path, threat, &id);
     char again[TG_THREAT_SIZE];
     if (result < 0 && inspect_file_ex(path, again, sizeof(again), &id) == 1)
-        result = quarantine_file_ex(path, again, &id);
+        result = realtime_act(path, again, &id);
     if (result < 0)
         log_msg("ERROR", "realtime quarantine failed: %s", path);
     if (g_engine.cfg.hooks.post_threat != nullptr)
