@@ -318,6 +318,98 @@ class TreeScan(DetectTest):
                          "scanned=13\ndetected=3\nlast_quick=x\n")
 
 
+class ProtectedFolders(DetectTest):
+    """Heuristic verdicts on files under the Windows folder or a Program
+    Files folder are reported and the files left in place; signature and
+    EICAR verdicts are acted on there as anywhere else."""
+
+    def test_heuristic_verdicts_leave_system_and_program_files_in_place(self):
+        sys32 = lambda name: read(self.prefix.c("windows", "system32", name))
+        api = r"HEUR:Suspicious\.API\(\d+\)"
+        # Where each folder is on disk and the name the scan is given.
+        folders = {
+            "win": (self.prefix.c("windows", "tgtest"), "C:\\windows\\tgtest"),
+            "pf": (self.prefix.c("Program Files", "tgtest"), "C:\\Program Files\\tgtest"),
+            "out": (self.prefix.user_dir("Temp", "tgx"), "C:\\users\\root\\Temp\\tgx"),
+            # Drive Z: is all of Linux: another name of the same Windows
+            # folder, as a full scan meets it under Wine.
+            "alias": (self.prefix.c("windows", "tgalias"),
+                      self.prefix.win_path(self.prefix.c("windows", "tgalias"))),
+        }
+        system = "the system folder C:\\windows"
+        programs = "the programs folder C:\\Program Files"
+        # (folder, name, bytes, threat pattern, why it stays or None: quarantined)
+        cases = [
+            ("win", "kernel32.dll", sys32("kernel32.dll"), api, system),
+            ("win", "kernelbase.dll", sys32("kernelbase.dll"), api, system),
+            ("win", "user32.dll", sys32("user32.dll"), api, system),
+            ("win", "update.ps1", samples.script_with(12, 2, 11),
+             r"HEUR:Suspicious\.Script\(3\)", system),
+            # A signature acts under the Windows folder too.
+            ("win", "gdi32.dll", sys32("gdi32.dll"), r"Test\.Gdi32Copy", None),
+            ("alias", "kernel32.dll", sys32("kernel32.dll"), api, system),
+            ("pf", "dropper.exe", samples.pe_with_apis(4), r"HEUR:Suspicious\.API\(4\)",
+             programs),
+            ("pf", "invoice.pdf.exe", b"not really a program", r"HEUR:DoubleExtension", programs),
+            ("pf", "eicar.com", samples.eicar(), r"EICAR-Test-File", None),
+            # Elsewhere the same copies are quarantined: exported names no
+            # longer count, but these DLLs also name the APIs outside their
+            # export directories (what they import and call), at least three
+            # each; kernelbase names fewer than its whole file does.
+            ("out", "kernel32.dll", sys32("kernel32.dll"), api, None),
+            ("out", "kernelbase.dll", sys32("kernelbase.dll"), api, None),
+            ("out", "user32.dll", sys32("user32.dll"), api, None),
+            # An executable that imports three of the names is still flagged.
+            ("out", "three.exe", samples.pe_with_apis(3), r"HEUR:Suspicious\.API\(3\)", None),
+        ]
+        self.prefix.write("signatures.db", "%s Test.Gdi32Copy\n" % sha(sys32("gdi32.dll")))
+        made = [f for f, _ in folders.values()]
+        self.addCleanup(lambda: [shutil.rmtree(f, ignore_errors=True) for f in made])
+        for key, name, data, _, _ in cases:
+            write(os.path.join(folders[key][0], name), data)
+
+        outs = {}
+        for key, (_, win) in folders.items():
+            rc, out = self.prefix.run("--scan", win)
+            self.assertEqual(rc, 0, out)
+            n = sum(1 for c in cases if c[0] == key)
+            # Every file is counted as a threat found; none as an error.
+            self.assertEqual(done_line(out), (n, n, 0), out)
+            outs[key] = out
+        kept = 0
+        for key, name, data, threat, why in cases:
+            with self.subTest(folder=key, name=name):
+                disk, win = folders[key]
+                path = win + "\\" + name
+                out = outs[key]
+                self.assertRegex(detections(out).get(path, ""), "^%s$" % threat, out)
+                lines = out.splitlines()
+                after = lines[lines.index("[DETECT] DETECTED threat=%s file=%s"
+                                          % (detections(out)[path], path)) + 1]
+                if why:
+                    kept += 1
+                    self.assertEqual(after, "[DETECT] left in place: %s (heuristic verdict "
+                                     "under %s)" % (path, why))
+                    self.assertEqual(read(os.path.join(disk, name)), data)
+                    self.assertNotIn(path, quarantined(out))
+                else:
+                    self.assertTrue(after.startswith("[DETECT] QUARANTINED id="), after)
+                    self.assertIn(path, quarantined(out))
+                    self.assertFalse(os.path.exists(os.path.join(disk, name)))
+        # kernelbase's exports name more of the APIs than the rest of it does.
+        words = [w.lower() for w in samples.api_words()]
+        whole = sum(1 for w in words if w in sys32("kernelbase.dll")[:2097152].lower())
+        counted = int(re.search(r"\((\d+)\)", detections(outs["out"])[
+            folders["out"][1] + "\\kernelbase.dll"]).group(1))
+        self.assertLess(counted, whole)
+
+        moved = len(cases) - kept
+        self.assertEqual(len(self.records()), moved)
+        self.assertIn("detected=%d\n" % moved, self.prefix.read("stats.ini"))
+        self.assertIn("scanned=%d\n" % len(cases), self.prefix.read("stats.ini"))
+        self.assertEqual(self.prefix.read("notify.log").count("\tThreat quarantined\t"), moved)
+
+
 class QuarantineCommands(DetectTest):
 
     def scan_samples(self, names):

@@ -2,6 +2,7 @@
 Control Manager, the start-up scan, the realtime watchers and the stop."""
 import os
 import re
+import shutil
 import time
 import unittest
 
@@ -129,6 +130,25 @@ class ManualService(EngineTest):
             os.rename(tmp, final)
             self.assert_quarantined(final, "\\".join((DOWNLOADS,) + folder + ("setup.com",)))
         self.assertIn("\tThreat quarantined\t", self.prefix.read("notify.log"))
+
+    def test_3a_heuristic_verdicts_under_the_windows_folder_stay(self):
+        # The Windows folder's Temp is watched: a heuristic verdict there is
+        # reported and the file left in place, EICAR is quarantined.
+        folder = self.prefix.c("windows", "temp", "tgrt")
+        self.addCleanup(shutil.rmtree, folder, True)
+        kept = os.path.join(folder, "invoice.pdf.exe")
+        self.drop(kept, "not really a program")
+        marker = os.path.join(folder, "marker.exe")
+        self.drop(marker, eicar())
+        windows = "C:\\windows\\Temp\\tgrt\\"
+        self.assert_quarantined(marker, windows + "marker.exe")
+        line = ("[DETECT] realtime left in place: %sinvoice.pdf.exe (heuristic verdict under the "
+                "system folder C:\\windows)\n" % windows)
+        self.assertTrue(self.wait_log(line, timeout=15.0), self.prefix.log_text())
+        self.assertIn("[DETECT] REALTIME DETECTED threat=HEUR:DoubleExtension file=%s"
+                      "invoice.pdf.exe\n" % windows, self.prefix.log_text())
+        self.assertTrue(os.path.exists(kept))
+        self.assertNotIn("invoice.pdf.exe", self.quarantine_db())
 
     def test_4_shortcuts_and_edits_are_not_inspected(self):
         edited = self.downloads("tool.exe")
