@@ -7,6 +7,7 @@
 #include "detect/exclusions_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect_win32.h"
+#include "detect/protected_path_win32.h"
 #include "detect/quarantine.h"
 #include "detect/quarantine_win32.h"
 #include "detect/scan_win32.h"
@@ -15,6 +16,7 @@
 #include "detect/sigs.h"
 
 #include <psapi.h>
+#include <shlobj.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -520,6 +522,63 @@ TEST(Quarantine, CheckReportsRecordsWithoutFilesAndFilesWithoutRecords)
     EXPECT_EQ(log.find("record 6"), std::string::npos); // gone everywhere: nothing to report
     EXPECT_EQ(log.find("record 7"), std::string::npos);
     EXPECT_EQ(log.find("7_kept"), std::string::npos);
+}
+
+// A heuristic verdict leaves files of the Windows and Program Files folders
+// where they are, whatever name the path reaches them by; other verdicts
+// and other folders are acted on.
+TEST(KeptInPlace, HeuristicVerdictsUnderTheSystemFoldersByAnyName)
+{
+    char windows[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+    char programs[MAX_PATH];
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programs), S_OK);
+    const std::string win_dir = std::string(windows) + "\\tgkept";
+    const std::string pf_dir = std::string(programs) + "\\tgkept";
+    ASSERT_TRUE(CreateDirectoryA(win_dir.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryA(pf_dir.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    const std::string win_file = win_dir + "\\some.dll";
+    const std::string pf_file = pf_dir + "\\a long program name.exe";
+    write_file(win_file, "MZ");
+    write_file(pf_file, "MZ");
+    TempDir other;
+    write_file(other.file("x.dll"), "MZ");
+    char short_pf[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(pf_file.c_str(), short_pf, MAX_PATH), 0u);
+    ASSERT_STRNE(short_pf, pf_file.c_str());
+    char cwd[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, cwd), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryA(win_dir.c_str()));
+
+    const std::string sys_why = std::string("the system folder ") + windows;
+    const std::string pf_why = std::string("the programs folder ") + programs;
+    struct Case {
+        std::string path;
+        const char* threat;
+        const char* why; // null: acted on
+    } cases[] = {
+        {win_file, "HEUR:Suspicious.API(8)", sys_why.c_str()},
+        {"some.dll", "HEUR:DisguisedExecutable", sys_why.c_str()}, // relative to the folder
+        {short_pf, "HEUR:Suspicious.Script(2)", pf_why.c_str()},
+        {win_file, "EICAR-Test-File", nullptr},
+        {short_pf, "Trojan.Listed", nullptr},
+        {other.file("x.dll"), "HEUR:Suspicious.API(3)", nullptr},
+        {std::string(windows) + "apps\\x.dll", "HEUR:Suspicious.API(3)", nullptr},
+    };
+    for (const Case& c : cases) {
+        char why[TG_KEPT_WHY_SIZE] = "x";
+        EXPECT_EQ(heuristic_kept_in_place(c.path.c_str(), c.threat, why, sizeof(why)),
+                  c.why != nullptr)
+            << c.path << " " << c.threat;
+        EXPECT_STREQ(why, c.why != nullptr ? c.why : "") << c.path;
+    }
+    SetCurrentDirectoryA(cwd);
+    DeleteFileA(win_file.c_str());
+    DeleteFileA(pf_file.c_str());
+    RemoveDirectoryA(win_dir.c_str());
+    RemoveDirectoryA(pf_dir.c_str());
 }
 
 TEST(ScanTree, CountsFilesSkipsAndExclusions)
