@@ -8,10 +8,6 @@
 
 #include "detect/sigs_internal.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 inline bool is_separator(char c)
@@ -64,64 +60,14 @@ bool decode_hex(const char* text, uint8_t* digest, bool upper)
     return bad == 0;
 }
 
-// Decodes the text of a digest as sig_lookup takes it: true when `text` is
-// 64 lower-case hex digits and then its end. One character at a time.
-bool decode_digest_text_bytewise(const char* text, uint8_t* digest)
+} // namespace
+
+// Stops at the text's terminator like decode_hex, so a shorter text is
+// never read past its end.
+bool decode_digest_text(const char* text, uint8_t* digest)
 {
     return decode_hex(text, digest, false) && text[2 * SHA256_DIGEST_SIZE] == '\0';
 }
-
-} // namespace
-
-#if defined(__SSE2__)
-// Sixteen characters at a time. The four loads may read past the end of a
-// shorter text, but never past the end of the page its first character is
-// on, which is as readable as that character; the bytes after the end are
-// not used (the first NUL fails the digit test), hence no address checks
-// here. Near a page's end the text is read one character at a time.
-__attribute__((no_sanitize("address"))) bool decode_digest_text(const char* text, uint8_t* digest)
-{
-    constexpr size_t kPage = 4096; // the smallest page of every x86 system
-    if (reinterpret_cast<uintptr_t>(text) % kPage > kPage - 2 * SHA256_DIGEST_SIZE) {
-        return decode_digest_text_bytewise(text, digest);
-    }
-    const __m128i below_0 = _mm_set1_epi8('0' - 1);
-    const __m128i above_9 = _mm_set1_epi8('9' + 1);
-    const __m128i below_a = _mm_set1_epi8('a' - 1);
-    const __m128i above_f = _mm_set1_epi8('f' + 1);
-    const __m128i low_nibble = _mm_set1_epi8(0x0f);
-    const __m128i nine = _mm_set1_epi8(9);
-    const __m128i low_byte = _mm_set1_epi16(0x00ff);
-    __m128i value[4];
-    int ok = 0xffff;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text) + i);
-        // Signed compares: bytes of 0x80 and above are negative, so not digits.
-        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(c, below_0), _mm_cmplt_epi8(c, above_9));
-        const __m128i letter =
-            _mm_and_si128(_mm_cmpgt_epi8(c, below_a), _mm_cmplt_epi8(c, above_f));
-        ok &= _mm_movemask_epi8(_mm_or_si128(digit, letter));
-        const __m128i v = _mm_add_epi8(_mm_and_si128(c, low_nibble), _mm_and_si128(letter, nine));
-        // Character 2k is the high nibble of byte k: in each 16-bit lane, the
-        // low byte shifted up by 4 plus the high byte.
-        value[i] =
-            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, low_byte), 4), _mm_srli_epi16(v, 8));
-    }
-    // Every character is a digit, so none is the end: the one after them is
-    // readable.
-    if (ok != 0xffff || text[2 * SHA256_DIGEST_SIZE] != '\0') {
-        return false;
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(digest), _mm_packus_epi16(value[0], value[1]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(digest + 16), _mm_packus_epi16(value[2], value[3]));
-    return true;
-}
-#else
-bool decode_digest_text(const char* text, uint8_t* digest)
-{
-    return decode_digest_text_bytewise(text, digest);
-}
-#endif
 
 int sig_parse_line(const char* text, size_t len, SigLine* out)
 {

@@ -161,9 +161,9 @@ TEST(SigLines, EveryByteAtEveryDigitPosition)
 }
 
 #if defined(__unix__)
-// A digest text is read several characters at a time. Texts of every length
-// that end on the last byte of a page, before a page that cannot be read:
-// nothing past the end may be touched, and the full digest is still found.
+// Texts of every length that end on the last byte of a page, before a page
+// that cannot be read: nothing past the terminator may be touched, and the
+// full digest is still found.
 TEST(SigList, TextAtThePageEndIsReadNoFurther)
 {
     const std::string digest = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
@@ -597,7 +597,8 @@ TEST_F(SigGlobal, StartupLoadLookupAndFree)
     EXPECT_EQ(sig_lookup((D2 + "0").c_str(), name, sizeof(name)), 0);
     EXPECT_EQ(sig_lookup(D2.substr(0, 63).c_str(), name, sizeof(name)), 0);
     EXPECT_EQ(sig_lookup(nullptr, name, sizeof(name)), 0);
-    // Short texts in buffers of exactly their size.
+    // Short texts in buffers of exactly their size: nothing past the NUL may
+    // be read (AddressSanitizer reports it).
     for (size_t len : {0u, 1u, 7u, 8u, 9u, 23u, 24u, 25u, 40u, 63u}) {
         std::vector<char> text(D1.begin(), D1.begin() + static_cast<long>(len));
         text.push_back('\0');
