@@ -39,7 +39,8 @@ int sig_count();
 // matches nothing). Returns 1 on a match and copies the name into `name` as
 // sig_table_lookup does: cut to name_size - 1 and terminated;
 // TG_SIG_NAME_SIZE always holds a whole name. Returns 0 without a match.
-// Lookups take no lock and never wait for a change of the list.
+// Lookups take no lock and never wait for a change of the list; past 64
+// lookups at once, a further one waits for one of them to end.
 int sig_lookup(const char* hash, char* name, size_t name_size);
 // The same for a binary digest, as sha256_final gives it.
 int sig_lookup_digest(const uint8_t digest[SHA256_DIGEST_SIZE], char* name, size_t name_size);

@@ -1,7 +1,8 @@
-// What the signature files share and nothing else includes: the layout of
-// a table (sigs_table.cpp looks digests up in it, sigs_builder.cpp lays it
-// out), the builder's state, the name records (sigs_names.cpp), and the
-// process-wide list's reader slots (sigs.cpp; declared here for its tests).
+// What the signature files share (outside them, only their tests include
+// it): the layout of a table (sigs_table.cpp looks digests up in it,
+// sigs_builder.cpp lays it out), the builder's state, the digest text
+// decoder (sigs_text.cpp), the name records (sigs_names.cpp), and the
+// process-wide list's reader slots (sigs.cpp).
 //
 // Table layout. The distinct digests in digest order, each as a 32-byte
 // entry (the last 28 bytes of the digest and the offset of its name record),
@@ -212,7 +213,8 @@ uint32_t intern_name(SigBuilder* b, const char* name, size_t len);
 // ---- the process-wide list's readers (sigs.cpp) ------------------------------
 
 // Plain readers (sig_lookup, sig_lookup_digest, sig_count) announce the
-// table they read in one of kReaders hazard slots, one slot per lookup.
+// table they read in one of kReaders hazard slots, one slot per lookup. At
+// the limit, a further reader waits until a slot is given back.
 constexpr size_t kReaders = 64;
 struct ReaderSlot;
 
