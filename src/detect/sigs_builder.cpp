@@ -17,6 +17,7 @@
 #include <new>
 
 #include "detect/sigs_internal.h"
+#include "detect/sigs_names.h"
 #include "detect/sigs_text.h"
 
 namespace {

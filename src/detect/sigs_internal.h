@@ -1,8 +1,8 @@
 // What the signature files share (outside them, only their tests include
 // it): the layout of a table (sigs_table.cpp looks digests up in it,
 // sigs_builder.cpp lays it out), the builder's state, the digest text
-// decoder (sigs_text.cpp), the name records (sigs_names.cpp), and the
-// process-wide list's reader slots (sigs.cpp).
+// decoder (sigs_text.cpp) and the process-wide list's reader slots
+// (sigs.cpp). The name records have their own header, sigs_names.h.
 //
 // Table layout. The distinct digests in digest order, each as a 32-byte
 // entry (the last 28 bytes of the digest and the offset of its name record),
@@ -27,17 +27,6 @@
 // 9 in 10 of the digests that are not listed, having read only the filter,
 // which stays in the processor's cache: clean files are what a scan mostly
 // asks about.
-//
-// Names. Every distinct name is stored once as a record in one arena; the
-// entries hold its offset. A name that ends in a run of digits and the
-// characters "-._:/ " (the usual "Win.Trojan.Agent-1234567-0") is kept as a
-// stem ("Win.Trojan.Agent-"), stored once in a stem dictionary and named by
-// a 16-bit number, and the run, packed two characters a byte:
-//   [run length 1..127] [stem number, 16 bits little-endian] [packed run]
-// Any other name, or when the dictionary is full, is kept whole:
-//   [0x80 | length] [the name's bytes]
-// Both arenas carry kNamePad spare bytes at their end, so a name is copied
-// out with copies of a fixed size and no loop over its bytes.
 #pragma once
 
 #include <cstddef>
@@ -188,27 +177,6 @@ inline unsigned popcount32(uint32_t v)
 // Decodes the text of a digest as sig_lookup takes it: true when `text` is
 // 64 lower-case hex digits and then its end.
 bool decode_digest_text(const char* text, uint8_t* digest);
-
-// ---- name records (sigs_names.cpp) -----------------------------------------
-
-// Room decode_name needs: a whole stem copy, then the run written 16
-// characters at a time after a stem of up to 127.
-constexpr size_t kDecodeSize = kNameMax + TG_SIG_NAME_SIZE + 16;
-
-// Writes the name of the record at `rec` into `out` (kDecodeSize bytes; its
-// first TG_SIG_NAME_SIZE bytes are always written) and returns its length.
-// Copies have fixed sizes, reading into the arenas' spare bytes.
-size_t decode_name(const uint8_t* rec, const char* stems, const uint32_t* stem_index, char* out);
-
-// Makes the record cache large enough for about `names` signatures (a power
-// of two between kInternMin and kInternMax). A new cache starts empty; a
-// cache that cannot be allocated only means names are not shared.
-void size_intern(SigBuilder* b, size_t names);
-
-// Offset of the record for `name` in the arena, reusing an equal record
-// seen recently; kEmpty when the arena is full or memory ran out. Equal
-// names give equal records: a stem, once in the dictionary, stays there.
-uint32_t intern_name(SigBuilder* b, const char* name, size_t len);
 
 // ---- the process-wide list's readers (sigs.cpp) ------------------------------
 

@@ -1,7 +1,7 @@
 // Threat names as the table stores them: records of a stem number and a
-// packed run of digits, or the name whole (see sigs_internal.h), the stem
-// dictionary, and the builder's sharing of equal records.
-#include "detect/sigs_internal.h"
+// packed run of digits, or the name whole, the stem dictionary, and the
+// builder's sharing of equal records.
+#include "detect/sigs_names.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "detect/sigs_internal.h"
+#include "detect/sigs_names.h"
 
 namespace {
 
