@@ -1,7 +1,8 @@
 #!/bin/sh
 # Configure and build one flavour: native (core, sanitizers, fuzzers),
-# bench (native, optimised, no sanitizers), win64 (x86_64 MinGW, what the
-# tests run under Wine) or win32 (i686 MinGW, the shipped program).
+# tsan (native core tests under ThreadSanitizer), bench (native, optimised,
+# no sanitizers), win64 (x86_64 MinGW, what the tests run under Wine) or
+# win32 (i686 MinGW, the shipped program).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-win64}
@@ -12,6 +13,9 @@ case "$flavour" in
 native)
     cmake -S "$root" -B "$root/build/native" $gen -DTG_NATIVE=ON \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null ;;
+tsan)
+    cmake -S "$root" -B "$root/build/tsan" $gen -DTG_NATIVE=ON -DTG_SANITIZE=OFF -DTG_TSAN=ON \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ;;
 bench)
     cmake -S "$root" -B "$root/build/bench" $gen -DTG_NATIVE=ON -DTG_SANITIZE=OFF \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release >/dev/null ;;
@@ -22,6 +26,6 @@ win32)
     cmake -S "$root" -B "$root/build/win32" $gen \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null ;;
 *)
-    echo "usage: $0 native|bench|win64|win32" >&2; exit 2 ;;
+    echo "usage: $0 native|tsan|bench|win64|win32" >&2; exit 2 ;;
 esac
 cmake --build "$root/build/$flavour" -j "$jobs"

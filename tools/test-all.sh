@@ -1,7 +1,8 @@
 #!/bin/sh
 # Everything CI runs, on a fresh Debian 12 machine: installs what is missing,
-# checks formatting, builds the native core (sanitizers, fuzzers) and both
-# MinGW programs, and runs every test (natively and under Wine).
+# checks formatting, builds the native core (sanitizers, fuzzers; then the
+# core tests again under ThreadSanitizer) and both MinGW programs, and runs
+# every test (natively and under Wine).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
@@ -19,6 +20,10 @@ python3 tools/check-layers.py
 echo "== native core (clang, ASan, UBSan)"
 tools/build.sh native
 ctest --test-dir build/native --output-on-failure -j2
+
+echo "== native core tests (clang, ThreadSanitizer)"
+tools/build.sh tsan
+ctest --test-dir build/tsan --output-on-failure -j2
 
 echo "== i686 program (shipped build)"
 tools/build.sh win32

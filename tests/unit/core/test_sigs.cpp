@@ -5,14 +5,18 @@
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "detect/sigs.h"
+#include "detect/sigs_internal.h"
 
 #if defined(__unix__)
 #include <sys/mman.h>
@@ -161,9 +165,9 @@ TEST(SigLines, EveryByteAtEveryDigitPosition)
 }
 
 #if defined(__unix__)
-// A digest text is read several characters at a time. Texts of every length
-// that end on the last byte of a page, before a page that cannot be read:
-// nothing past the end may be touched, and the full digest is still found.
+// Texts of every length that end on the last byte of a page, before a page
+// that cannot be read: nothing past the terminator may be touched, and the
+// full digest is still found.
 TEST(SigList, TextAtThePageEndIsReadNoFurther)
 {
     const std::string digest = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
@@ -597,7 +601,8 @@ TEST_F(SigGlobal, StartupLoadLookupAndFree)
     EXPECT_EQ(sig_lookup((D2 + "0").c_str(), name, sizeof(name)), 0);
     EXPECT_EQ(sig_lookup(D2.substr(0, 63).c_str(), name, sizeof(name)), 0);
     EXPECT_EQ(sig_lookup(nullptr, name, sizeof(name)), 0);
-    // Short texts in buffers of exactly their size.
+    // Short texts in buffers of exactly their size: nothing past the NUL may
+    // be read (AddressSanitizer reports it).
     for (size_t len : {0u, 1u, 7u, 8u, 9u, 23u, 24u, 25u, 40u, 63u}) {
         std::vector<char> text(D1.begin(), D1.begin() + static_cast<long>(len));
         text.push_back('\0');
@@ -692,6 +697,90 @@ TEST_F(SigGlobal, LookupsDuringReloads)
     }
     EXPECT_EQ(failures.load(), 0);
     EXPECT_GT(lookups.load(), 0);
+}
+
+// Every reader slot held at once, by readers of one table, while a reload
+// publishes the next: the reload waits for them, each still reads its table
+// whole, and one reader more waits for a slot to come free, then reads the
+// new table.
+TEST_F(SigGlobal, EveryReaderSlotHeldWhileAReloadPublishes)
+{
+    const std::string old_text = D1 + " Version.0\n";
+    const std::string new_text = D2 + " Version.1\n";
+    ASSERT_EQ(sigs_reload_text(old_text.data(), old_text.size()), 2);
+
+    std::mutex m;
+    std::condition_variable cv;
+    size_t holding = 0;
+    bool release = false;
+    std::atomic<long> failures{0};
+    std::vector<std::thread> holders;
+    for (size_t i = 0; i < kReaders; ++i) {
+        holders.emplace_back([&] {
+            ReaderSlot* held = nullptr;
+            const SigTable* t = enter_current(&held);
+            {
+                std::unique_lock<std::mutex> lock(m);
+                ++holding;
+                cv.notify_all();
+                cv.wait(lock, [&] { return release; });
+            }
+            if (t == nullptr) {
+                ++failures;
+                return;
+            }
+            // The next table is published by now; this one must be whole.
+            char name[TG_SIG_NAME_SIZE];
+            if (sig_table_lookup(t, digest_of(D1).data(), name, sizeof(name)) != 1 ||
+                strcmp(name, "Version.0") != 0 || sig_table_count(t) != 2) {
+                ++failures;
+            }
+            leave(held);
+        });
+    }
+    {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return holding == kReaders; });
+    }
+
+    std::atomic<int> reloaded{-2};
+    std::thread reloader([&] { reloaded = sigs_reload_text(new_text.data(), new_text.size()); });
+    // The reload publishes before it waits for the readers of the old table.
+    while (sig_table_lookup(sigs_snapshot().get(), digest_of(D2).data(), nullptr, 0) != 1) {
+        std::this_thread::yield();
+    }
+    std::atomic<bool> extra_done{false};
+    int extra_found = -1;
+    std::string extra_name;
+    std::thread extra([&] {
+        char name[TG_SIG_NAME_SIZE] = "";
+        extra_found = sig_lookup(D2.c_str(), name, sizeof(name));
+        extra_name = name;
+        extra_done = true;
+    });
+    // Neither can finish while every slot names the old table.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(extra_done.load()) << "a reader went on without a slot";
+    EXPECT_EQ(reloaded.load(), -2) << "the reload did not wait for the readers";
+    {
+        std::lock_guard<std::mutex> lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    for (std::thread& t : holders) {
+        t.join();
+    }
+    reloader.join();
+    extra.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(reloaded.load(), 2);
+    EXPECT_EQ(extra_found, 1);
+    EXPECT_EQ(extra_name, "Version.1");
+    // The list answers from the new table.
+    char name[TG_SIG_NAME_SIZE];
+    EXPECT_EQ(sig_lookup(D1.c_str(), name, sizeof(name)), 0);
+    EXPECT_EQ(sig_lookup(SIG_EICAR_SHA256, name, sizeof(name)), 1);
+    EXPECT_EQ(sig_count(), 2);
 }
 
 // Readers while the list is emptied, republished from held snapshots (the
