@@ -19,7 +19,8 @@ done
 if [ -z "$native" ]; then
     native="$tmp/bench_sigs"
     clang++ -std=c++17 -O2 -I"$root/src" "$root/src/detect/sha256.cpp" "$root/src/detect/sha256_shani.cpp" \
-        "$root/src/detect/sigs.cpp" "$root/src/common/text.cpp" \
+        "$root/src/detect/sigs.cpp" "$root/src/detect/sigs_text.cpp" "$root/src/detect/sigs_names.cpp" \
+        "$root/src/detect/sigs_table.cpp" "$root/src/detect/sigs_builder.cpp" "$root/src/common/text.cpp" \
         "$root/bench/bench_sigs.cpp" -o "$native" -pthread
 fi
 exe="$root/build/win64/bench/bench_sigs.exe"

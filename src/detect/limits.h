@@ -11,3 +11,4 @@ constexpr size_t TG_SIG_MIN_LINE = 66;            // shorter signature lines are
 constexpr size_t TG_SIG_NAME_SIZE = 128;          // threat names: at most 127 characters, cut
 constexpr size_t TG_SIG_MAX_ENTRIES = 0x7fffffff; // signatures past this count are not added
 constexpr size_t TG_SIG_NAMES_MAX = 0xfffffff0;   // name arena bytes; names past it are not added
+constexpr size_t TG_SIG_READERS = 64;             // lookups at once; a further one waits for a slot

@@ -183,7 +183,7 @@ bool decode_digest_text(const char* text, uint8_t* digest);
 // Plain readers (sig_lookup, sig_lookup_digest, sig_count) announce the
 // table they read in one of kReaders hazard slots, one slot per lookup. At
 // the limit, a further reader waits until a slot is given back.
-constexpr size_t kReaders = 64;
+constexpr size_t kReaders = TG_SIG_READERS;
 struct ReaderSlot;
 
 // Takes a slot naming the current table and returns that table, which stays
