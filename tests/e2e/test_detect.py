@@ -426,8 +426,9 @@ class QuickScan(DetectTest):
 
     def test_service_mode_locations_running_programs_and_run_key(self):
         users = self.prefix.c("users")
+        me = self.prefix.user
         found = ["alice/Downloads/evil.exe", "alice/AppData/Local/Temp/t.exe",
-                 "root/Downloads/dl.exe", "root/Desktop/desk.exe"]
+                 me + "/Downloads/dl.exe", me + "/Desktop/desk.exe"]
         ignored = ["Default/Downloads/d.exe", "default user/Desktop/d.exe",
                    ".hidden/Downloads/h.exe", "All Users/Downloads/a.exe",
                    "alice/Documents/doc.exe"]
@@ -452,7 +453,7 @@ class QuickScan(DetectTest):
                          "/v", value)
             for rel in found + ignored:
                 user = rel.split("/")[0]
-                if user == "root":
+                if user == me:
                     path = os.path.join(users, *rel.split("/"))
                     if os.path.exists(path):
                         os.remove(path)
@@ -495,7 +496,7 @@ class QuickScan(DetectTest):
             shutil.rmtree(self.prefix.c("users", "bob"), ignore_errors=True)
         self.assertEqual(rc, 0)
         det = detections(out)
-        self.assertIn("C:\\users\\root\\Desktop\\mine.exe", quarantined(out))
+        self.assertIn(self.prefix.profile + "\\Desktop\\mine.exe", quarantined(out))
         self.assertNotIn("C:\\users\\bob\\Downloads\\theirs.exe", det)
         # The per-user data directory holds the quarantine.
         local = self.prefix.user_dir("AppData", "Local", "Tallowguard")
