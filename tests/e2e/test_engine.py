@@ -107,7 +107,8 @@ class ManualService(EngineTest):
     """One agent serves the tests of this class while it stays healthy: a
     test finds it running, past its start-up scan and watching, or starts a
     new one on fresh data (after a test that stopped it, failed or left
-    another config.ini). So each test runs alone or in any order."""
+    another config.ini). So each test runs alone or in any order; the
+    numbers only keep the cheap order, with the stop last."""
 
     proc = None
     start_mark = 0  # where the agent's part of the log begins
