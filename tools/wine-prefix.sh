@@ -11,6 +11,8 @@
 # to PREFIX.log, which is shown when a step fails.
 set -eu
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The user's proxy would become WinHTTP's default proxy (for services too).
+unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY
 
 # Stops the wineserver of one prefix and every program running in it.
 stop() {
