@@ -16,8 +16,9 @@ unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY
 
 # Stops the wineserver of one prefix and every program running in it.
 stop() {
-    WINEPREFIX="$1" wineserver -k >/dev/null 2>&1 </dev/null || true  # 1: none was running
-    WINEPREFIX="$1" wineserver -w >/dev/null 2>&1 </dev/null || true
+    case $1 in /*) p=$1 ;; *) p=$(pwd)/$1 ;; esac  # Wine takes only absolute prefixes
+    WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 </dev/null || true  # 1: none was running
+    WINEPREFIX="$p" wineserver -w >/dev/null 2>&1 </dev/null || true
 }
 
 if [ "${1:-}" = "--stop" ]; then
@@ -35,7 +36,7 @@ if [ "${1:-}" = "--stop" ]; then
 fi
 
 [ $# -eq 1 ] || { echo "usage: $0 PREFIX | --stop PATH..." >&2; exit 2; }
-prefix=$1
+case $1 in /*) prefix=$1 ;; *) prefix=$(pwd)/$1 ;; esac
 export WINEPREFIX="$prefix"
 # Written last, once every step below has succeeded: a prefix without it was
 # cut short (an interrupted wineboot leaves a system.reg all the same).
