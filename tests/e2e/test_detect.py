@@ -508,12 +508,28 @@ class FullScan(DetectTest):
     """Drive Z: (all of Linux) is removed from this prefix so that the full
     scan walks drive C: only; the program runs from a C: copy."""
 
+    # Excluded from the scan below; anything else on C: is the test's own.
+    WINDOWS_FOLDERS = ("windows", "program files", "program files (x86)", "programdata", "users")
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         os.remove(os.path.join(cls.prefix.path, "dosdevices", "z:"))
         os.makedirs(cls.prefix.c("tg"))
         shutil.copy(EXE, cls.prefix.c("tg", "Tallowguard.exe"))
+
+    def setUp(self):
+        # The shared prefix may hold files that other programs run in it
+        # left on C: (the unit tests run there).
+        for name in os.listdir(self.prefix.c()):
+            path = self.prefix.c(name)
+            if name.lower() in self.WINDOWS_FOLDERS or name == "tg":
+                continue
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+        super().setUp()
 
     def test_full_scan_walks_fixed_drives(self):
         self.put("evil.exe", samples.eicar())
