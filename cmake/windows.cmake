@@ -47,6 +47,11 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${TG_MC_DIR} -I${CMAKE_SOURCE_DIR}/src/r
 set(TG_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 add_test(NAME wine_prefix COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh ${TG_PREFIX})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
+# Stops the prefix's persistent wineserver once the tests are done, and those
+# of suites that were killed before they could stop their own.
+add_test(NAME wine_prefix_stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh --stop ${TG_PREFIX}
+         ${CMAKE_BINARY_DIR}/e2e-prefixes)
+set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine)
 set(TG_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine-run.sh ${TG_PREFIX})
 
 if(TG_CORE_TESTS)

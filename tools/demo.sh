@@ -7,6 +7,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/build.sh" win64
 prefix="$root/build/demo-prefix"
 "$root/tools/wine-prefix.sh" "$prefix"
+# The prefix's persistent wineserver goes when the demo ends.
+trap '"$root/tools/wine-prefix.sh" --stop "$prefix"' EXIT
+# Each run starts as on a new machine, with no data from an earlier run.
+rm -rf "$prefix/drive_c/ProgramData/Tallowguard"
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 tg() { echo "> Tallowguard.exe $*"; wine "$root/build/win64/Tallowguard.exe" "$@" </dev/null | cat; }
 
@@ -17,8 +21,7 @@ tg --status
 # A folder with the EICAR test file and a few heuristic samples, decoded
 # from their stored form only now.
 samples="$prefix/drive_c/demo-samples"
-rm -rf "$samples" "$prefix/drive_c/ProgramData/Tallowguard/quarantine" \
-    "$prefix/drive_c/ProgramData/Tallowguard/quarantine.db"
+rm -rf "$samples"
 echo "> making C:\\demo-samples with the EICAR test file and heuristic samples:"
 python3 "$root/tests/e2e/samples.py" demo "$samples" | sed 's/^/    /'
 scan=$(tg --scan 'C:\demo-samples')

@@ -518,8 +518,9 @@ class QuickScan(DetectTest):
 
     def test_service_mode_locations_running_programs_and_run_key(self):
         users = self.prefix.c("users")
+        me = self.prefix.user
         found = ["alice/Downloads/evil.exe", "alice/AppData/Local/Temp/t.exe",
-                 "root/Downloads/dl.exe", "root/Desktop/desk.exe"]
+                 me + "/Downloads/dl.exe", me + "/Desktop/desk.exe"]
         ignored = ["Default/Downloads/d.exe", "default user/Desktop/d.exe",
                    ".hidden/Downloads/h.exe", "All Users/Downloads/a.exe",
                    "alice/Documents/doc.exe"]
@@ -544,7 +545,7 @@ class QuickScan(DetectTest):
                          "/v", value)
             for rel in found + ignored:
                 user = rel.split("/")[0]
-                if user == "root":
+                if user == me:
                     path = os.path.join(users, *rel.split("/"))
                     if os.path.exists(path):
                         os.remove(path)
@@ -587,7 +588,7 @@ class QuickScan(DetectTest):
             shutil.rmtree(self.prefix.c("users", "bob"), ignore_errors=True)
         self.assertEqual(rc, 0)
         det = detections(out)
-        self.assertIn("C:\\users\\root\\Desktop\\mine.exe", quarantined(out))
+        self.assertIn(self.prefix.profile + "\\Desktop\\mine.exe", quarantined(out))
         self.assertNotIn("C:\\users\\bob\\Downloads\\theirs.exe", det)
         # The per-user data directory holds the quarantine.
         local = self.prefix.user_dir("AppData", "Local", "Tallowguard")
@@ -599,12 +600,28 @@ class FullScan(DetectTest):
     """Drive Z: (all of Linux) is removed from this prefix so that the full
     scan walks drive C: only; the program runs from a C: copy."""
 
+    # Excluded from the scan below; anything else on C: is the test's own.
+    WINDOWS_FOLDERS = ("windows", "program files", "program files (x86)", "programdata", "users")
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         os.remove(os.path.join(cls.prefix.path, "dosdevices", "z:"))
         os.makedirs(cls.prefix.c("tg"))
         shutil.copy(EXE, cls.prefix.c("tg", "Tallowguard.exe"))
+
+    def setUp(self):
+        # The shared prefix may hold files that other programs run in it
+        # left on C: (the unit tests run there).
+        for name in os.listdir(self.prefix.c()):
+            path = self.prefix.c(name)
+            if name.lower() in self.WINDOWS_FOLDERS or name == "tg":
+                continue
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+        super().setUp()
 
     def test_full_scan_walks_fixed_drives(self):
         self.put("evil.exe", samples.eicar())
