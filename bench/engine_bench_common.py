@@ -2,6 +2,7 @@
 bench/run_realtime.sh): a private Wine prefix, the agent started in it, and
 what can be read of its processes from Linux."""
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -75,7 +76,9 @@ class Prefix:
         return os.path.join(self.path, "drive_c", "ProgramData", "Tallowguard")
 
     def user_dir(self, *parts):
-        return os.path.join(self.path, "drive_c", "users", "root", *parts)
+        # Wine names the profile after the Linux user.
+        user = pwd.getpwuid(os.getuid()).pw_name
+        return os.path.join(self.path, "drive_c", "users", user, *parts)
 
     def read(self, name):
         try:
