@@ -88,7 +88,7 @@ if(TG_SHELL_TESTS)
   add_test(NAME shell_tests_utf8_wine COMMAND ${TG_WINE_RUN} $<TARGET_FILE:shell_tests_utf8>
     --gtest_filter=AnsiText*:Names*)
   set_tests_properties(shell_tests_utf8_wine PROPERTIES FIXTURES_REQUIRED wine
-    ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard_utf8>")
+    ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard_utf8>;TG_EXPECT_ACP=65001")
 endif()
 
 # End-to-end tests: Python unittest modules that run the real program.

@@ -240,7 +240,8 @@ std::wstring verbatim_wide(const std::wstring& path)
     } else if (p.size() > 2 && p[0] == L'\\' && p[1] == L'\\') {
         // \\server\share\...: the server and share stay the root.
         size_t server_end = p.find(L'\\', 2);
-        size_t share_end = server_end == std::wstring::npos ? server_end : p.find(L'\\', server_end + 1);
+        size_t share_end =
+            server_end == std::wstring::npos ? server_end : p.find(L'\\', server_end + 1);
         if (server_end == std::wstring::npos || server_end + 1 >= p.size())
             return std::wstring();
         if (share_end == std::wstring::npos)

@@ -115,8 +115,8 @@ static bool rename_by_handle(HANDLE h, const char* target, DWORD* err)
 // neither: a copy whose original cannot be removed is deleted again.
 static bool copy_then_delete(HANDLE src, const char* target, DWORD* err)
 {
-    HandleHolder dst(CreateFileW(verbatim_path(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    HandleHolder dst(CreateFileW(verbatim_path(target).c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!dst.ok()) {
         *err = GetLastError();
         return false;

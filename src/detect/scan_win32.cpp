@@ -497,8 +497,8 @@ int quick_locations(char (*list)[1024])
             count = add_joined(list, count, p, "Temp");
         if (shell_folder_ansi(CSIDL_DESKTOPDIRECTORY, p))
             count = add_location(list, count, p);
-        if (system_folder(w, GetEnvironmentVariableW(L"USERPROFILE", w, TG_PATH_SIZE),
-                          TG_PATH_SIZE, p))
+        if (system_folder(w, GetEnvironmentVariableW(L"USERPROFILE", w, TG_PATH_SIZE), TG_PATH_SIZE,
+                          p))
             count = add_joined(list, count, p, "Downloads");
     }
     return count;

@@ -48,9 +48,11 @@ static bool decide_per_user(const char* arg1)
 // installing again.
 static bool running_installed_copy()
 {
-    char self[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, self, sizeof(self));
-    return n > 0 && n < sizeof(self) && ascii_stricmp(self, g_app.paths.installed_exe) == 0;
+    wchar_t wself[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, wself, MAX_PATH);
+    char self[TG_PATH_SIZE];
+    return n > 0 && n < MAX_PATH && wide_path_to_ansi(std::wstring(wself, n), self, sizeof(self)) &&
+           ascii_stricmp(self, g_app.paths.installed_exe) == 0;
 }
 
 static int run_action(CliAction action, int argc, const char* const* argv)

@@ -99,8 +99,12 @@ TEST(Inspect, FileExt)
 
     // As Windows runs the file: trailing dots and spaces left out first.
     const Case as_run[] = {
-        {"C:\\a\\evil.EXE.", "exe"}, {"C:\\a\\evil.exe ", "exe"}, {"evil.exe. . ", "exe"},
-        {"C:\\a.b\\c.", ""},        {"...", ""},                 {"C:\\a\\b.txt", "txt"},
+        {"C:\\a\\evil.EXE.", "exe"},
+        {"C:\\a\\evil.exe ", "exe"},
+        {"evil.exe. . ", "exe"},
+        {"C:\\a.b\\c.", ""},
+        {"...", ""},
+        {"C:\\a\\b.txt", "txt"},
     };
     for (const Case& c : as_run) {
         file_ext_as_run(c.path, out);

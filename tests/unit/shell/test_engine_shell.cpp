@@ -952,8 +952,8 @@ TEST_F(NamesRealtime, EveryNameIsQuarantinedAndTheWatcherGoesOn)
     ASSERT_TRUE(CreateDirectoryW((root + L"\\\u76ee\u5f55").c_str(), nullptr));
     const wchar_t* names[] = {
         L"caf\u00e9.exe", L"\u4e2d\u6587.exe", L"\u76ee\u5f55\\evil.exe",
-        L"nul.exe",        L"CON.exe",           L"AUX.exe",
-        L"com1.exe",       L"dot.exe.",          L"space.exe ",
+        L"nul.exe",       L"CON.exe",          L"AUX.exe",
+        L"com1.exe",      L"dot.exe.",         L"space.exe ",
     };
     for (const wchar_t* n : names)
         write_wide(root + L"\\" + n, eicar());
