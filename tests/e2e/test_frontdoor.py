@@ -95,6 +95,19 @@ class CommandLine(PrefixTest):
                                                "cannot represent: "), out)
         self.assertIn("1|", self.prefix.read("quarantine.db"))
 
+    def test_a_data_directory_that_cannot_be_made_is_an_error(self):
+        # A file where the folder should be: nothing can be kept there.
+        with open(self.prefix.data_dir, "wb") as f:
+            f.write(b"in the way")
+        try:
+            rc, out = self.prefix.run("--quarantine-list")
+        finally:
+            os.remove(self.prefix.data_dir)
+        self.assertRegex(out, r"\[ERROR\] cannot create the data directory "
+                              r"C:\\ProgramData\\Tallowguard \(\d+\)\n")
+        self.assertIn("[ERROR] cannot create the log folder C:\\ProgramData\\Tallowguard\\logs",
+                      out)
+
     def test_commands_of_later_builds_do_not_pretend(self):
         for args in (["--register"], ["--heartbeat"], ["--check-update"], ["--uninstall"],
                      ["--set-mode", "tray"], ["--apply-update", "1", "x"]):
