@@ -43,6 +43,18 @@ target_compile_options(Tallowguard PRIVATE ${TG_WARNINGS})
 target_link_libraries(Tallowguard PRIVATE tg_shell)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${TG_MC_DIR} -I${CMAKE_SOURCE_DIR}/src/res")
 
+# Test-only copies of the program and of the shell tests that run with UTF-8
+# as the ANSI code page (asked for by their manifest); never installed.
+set(TG_UTF8_RC ${CMAKE_SOURCE_DIR}/tests/res/utf8.rc)
+set_source_files_properties(${TG_UTF8_RC} PROPERTIES
+  OBJECT_DEPENDS "${TG_MC_DIR}/MSG00409.bin;${CMAKE_SOURCE_DIR}/tests/res/utf8.manifest")
+add_executable(Tallowguard_utf8 WIN32 ${CMAKE_SOURCE_DIR}/src/frontdoor/winmain_win32.cpp
+  ${TG_UTF8_RC})
+add_dependencies(Tallowguard_utf8 tg_messages)
+target_include_directories(Tallowguard_utf8 PRIVATE ${TG_MC_DIR} ${CMAKE_SOURCE_DIR}/tests/res)
+target_compile_options(Tallowguard_utf8 PRIVATE ${TG_WARNINGS})
+target_link_libraries(Tallowguard_utf8 PRIVATE tg_shell)
+
 # Tests run under Wine in one prefix made per run (see tools/wine-prefix.sh).
 set(TG_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 add_test(NAME wine_prefix COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh ${TG_PREFIX})
@@ -63,14 +75,25 @@ if(TG_CORE_TESTS)
 endif()
 
 if(TG_SHELL_TESTS)
-  add_executable(shell_tests ${TG_SHELL_TESTS})
+  add_library(shell_test_objects OBJECT ${TG_SHELL_TESTS})
+  target_compile_options(shell_test_objects PRIVATE ${TG_WARNINGS})
+  target_include_directories(shell_test_objects PRIVATE ${TG_MC_DIR})
+  target_link_libraries(shell_test_objects PRIVATE tg_shell GTest::gtest)
+  add_executable(shell_tests $<TARGET_OBJECTS:shell_test_objects>)
   add_dependencies(shell_tests Tallowguard)
-  target_compile_options(shell_tests PRIVATE ${TG_WARNINGS})
-  target_include_directories(shell_tests PRIVATE ${TG_MC_DIR})
   target_link_libraries(shell_tests PRIVATE tg_shell GTest::gtest)
   add_test(NAME shell_tests_wine COMMAND ${TG_WINE_RUN} $<TARGET_FILE:shell_tests>)
   set_tests_properties(shell_tests_wine PROPERTIES FIXTURES_REQUIRED wine
     ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard>")
+  # The text and file-name tests again, with UTF-8 as the ANSI code page.
+  add_executable(shell_tests_utf8 $<TARGET_OBJECTS:shell_test_objects> ${TG_UTF8_RC})
+  add_dependencies(shell_tests_utf8 tg_messages)
+  target_include_directories(shell_tests_utf8 PRIVATE ${TG_MC_DIR} ${CMAKE_SOURCE_DIR}/tests/res)
+  target_link_libraries(shell_tests_utf8 PRIVATE tg_shell GTest::gtest)
+  add_test(NAME shell_tests_utf8_wine COMMAND ${TG_WINE_RUN} $<TARGET_FILE:shell_tests_utf8>
+    --gtest_filter=AnsiText*:Names*)
+  set_tests_properties(shell_tests_utf8_wine PROPERTIES FIXTURES_REQUIRED wine
+    ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard_utf8>;TG_EXPECT_ACP=65001")
 endif()
 
 # End-to-end tests: Python unittest modules that run the real program.
@@ -81,7 +104,7 @@ foreach(py ${TG_E2E_TESTS})
            COMMAND python3 -m unittest -v ${name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine
-    ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard>;TG_PREFIX=${TG_PREFIX};TG_BUILD=${CMAKE_BINARY_DIR};WINEDEBUG=-all"
+    ENVIRONMENT "TG_EXE=$<TARGET_FILE:Tallowguard>;TG_EXE_UTF8=$<TARGET_FILE:Tallowguard_utf8>;TG_PREFIX=${TG_PREFIX};TG_BUILD=${CMAKE_BINARY_DIR};WINEDEBUG=-all"
     TIMEOUT 600)
 endforeach()
 

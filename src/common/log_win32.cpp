@@ -10,10 +10,14 @@
 #include "common/logline.h"
 #include "common/notifylog.h"
 #include "common/paths_win32.h"
+#include "common/text.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+// Set once a log line could not be written, so that the console says so once.
+static volatile LONG g_log_failed = 0;
 
 void log_msg(const char* level, const char* fmt, ...)
 {
@@ -26,7 +30,8 @@ void log_msg(const char* level, const char* fmt, ...)
         msg[0] = '\0';
 
     LocalTime t = clock_now();
-    make_dir_path(g_app.paths.logs_dir);
+    const bool made = make_dir_path(g_app.paths.logs_dir);
+    const DWORD made_err = GetLastError();
     char file[TG_PATH_SIZE];
     log_file_name(file, sizeof(file), g_app.paths.logs_dir, t);
     // Append-only handle: each line goes out in one write at the end of the
@@ -34,12 +39,23 @@ void log_msg(const char* level, const char* fmt, ...)
     HandleHolder h(CreateFileA(file, FILE_APPEND_DATA,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.ok())
-        return;
-    std::string line = log_format_line(t, level, msg);
-    DWORD done = 0;
-    WriteFile(h.get(), line.data(), static_cast<DWORD>(line.size()), &done, nullptr);
-    h.reset();
+    if (h.ok()) {
+        std::string line = log_format_line(t, level, msg);
+        DWORD done = 0;
+        WriteFile(h.get(), line.data(), static_cast<DWORD>(line.size()), &done, nullptr);
+        h.reset();
+    } else if (g_app.console && InterlockedExchange(&g_log_failed, 1) == 0) {
+        // Said once on the console; the lines themselves still go there.
+        char why[TG_PATH_SIZE + 96];
+        if (!made)
+            bounded_format(why, sizeof(why), "cannot create the log folder %s (%lu)",
+                           g_app.paths.logs_dir, made_err);
+        else
+            bounded_format(why, sizeof(why), "cannot write the log file %s (%lu)", file,
+                           GetLastError());
+        std::string echo = log_format_echo("ERROR", why);
+        console_write(echo.data(), echo.size());
+    }
     if (g_app.console) {
         std::string echo = log_format_echo(level, msg);
         console_write(echo.data(), echo.size());

@@ -1,51 +1,29 @@
 #include "detect/fileio_win32.h"
 
+#include "common/log_win32.h"
+#include "common/widetext_win32.h"
 #include "detect/limits_scan.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-bool to_wide(const char* s, std::wstring* out)
+HANDLE open_disk_file(const char* path, DWORD access, DWORD share, DWORD flags)
 {
-    out->clear();
-    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    if (n <= 0)
-        return false;
-    out->assign(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, s, -1, &(*out)[0], n);
-    out->resize(static_cast<size_t>(n - 1));
-    return true;
-}
-
-// CreateDirectory's limit (MAX_PATH less room for an 8.3 name) is the
-// lowest of the ANSI limits.
-static const size_t kPlainPathMax = 247;
-
-std::wstring long_wide(const std::wstring& path)
-{
-    if (path.size() <= kPlainPathMax || path.compare(0, 4, L"\\\\?\\") == 0)
-        return path;
-    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (n == 0)
-        return path;
-    std::wstring full(n, L'\0');
-    DWORD m = GetFullPathNameW(path.c_str(), n, &full[0], nullptr);
-    if (m == 0 || m >= n)
-        return path;
-    full.resize(m);
-    if (full.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    if (full.size() > 2 && full[1] == L':')
-        return L"\\\\?\\" + full;
-    return full;
-}
-
-std::wstring long_path(const char* path)
-{
-    std::wstring w;
-    if (!to_wide(path, &w))
-        return std::wstring();
-    return long_wide(w);
+    const std::wstring w = verbatim_path(path);
+    if (w.empty()) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = CreateFileW(w.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return h;
+    const DWORD type = GetFileType(h);
+    if (type == FILE_TYPE_DISK)
+        return h;
+    CloseHandle(h);
+    log_msg("WARN", "%s is not a file on disk (type %lu); not opened", path, type);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return INVALID_HANDLE_VALUE;
 }
 
 // A few buffers are kept between files: one per scanning thread is the

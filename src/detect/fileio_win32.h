@@ -11,14 +11,13 @@
 #include <cstddef>
 #include <string>
 
-// The UTF-16 form of a path for the wide file functions. A path of 248
-// characters or more is made absolute and given the "\\?\" prefix, which
-// lifts the MAX_PATH limit the ANSI functions have (paths here go to 1023
-// characters). Empty when the text does not convert.
-std::wstring long_wide(const std::wstring& path);
-std::wstring long_path(const char* path);
-// The ANSI text as UTF-16, as it is (no prefix); false when it does not convert.
-bool to_wide(const char* s, std::wstring* out);
+// Opens the file `path` names by its "\\?\" form (so that "nul.exe" or
+// "name." is that file, not a device or another name) and refuses a handle
+// that is not a file on disk (a device, a pipe): that one is closed, logged
+// (WARN) and the result is INVALID_HANDLE_VALUE with ERROR_BAD_FILE_TYPE.
+// `flags` are CreateFileW's; the share modes and OPEN_EXISTING are the
+// caller's to choose.
+HANDLE open_disk_file(const char* path, DWORD access, DWORD share, DWORD flags);
 
 // Sizes of the two parts of a pooled buffer: the head that inspection keeps
 // for its checks, and the block the rest of a file is hashed through.

@@ -44,6 +44,18 @@ void file_ext(const char* path, char* out)
     ext_of(path, path + strlen(path), out);
 }
 
+void file_ext_as_run(const char* path, char* out)
+{
+    if (path == nullptr) {
+        out[0] = '\0';
+        return;
+    }
+    const char* end = path + strlen(path);
+    while (end > path && (end[-1] == '.' || end[-1] == ' '))
+        end--;
+    ext_of(path, end, out);
+}
+
 bool ext_in_list(const char* ext, const char* list)
 {
     const size_t n = strlen(ext);

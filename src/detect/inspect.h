@@ -39,6 +39,10 @@ constexpr size_t TG_EXT_SIZE = TG_EXT_MAX_CHARS + 1;
 // character, cut to TG_EXT_MAX_CHARS characters and lower-cased; otherwise "".
 // out must hold TG_EXT_SIZE bytes. A null path gives "".
 void file_ext(const char* path, char* out);
+// The extension Windows runs the file by: file_ext of the path without the
+// trailing dots and spaces of its last component, which the Win32 names of
+// a file leave out ("evil.exe." and "evil.exe " are taken as "exe").
+void file_ext_as_run(const char* path, char* out);
 
 // Whether ext is one of list's entries ("|ext|" occurs in it). The empty
 // extension is in no list.

@@ -33,9 +33,8 @@ int inspect_file_defer(const char* path, char* threat, size_t threat_size, FileI
     if (defer != nullptr)
         defer->pending = 0;
     // The one open of the file: everything below reads through this handle.
-    HandleHolder h(CreateFileW(long_path(path).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    HandleHolder h(open_disk_file(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  FILE_FLAG_SEQUENTIAL_SCAN));
     if (!h.ok())
         return kVerdictCannotOpen;
 
@@ -98,9 +97,8 @@ int inspect_file(const char* path, char* threat, size_t threat_size)
 
 size_t read_head(const char* path, void* buffer, size_t count)
 {
-    HandleHolder h(CreateFileW(long_path(path).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    HandleHolder h(open_disk_file(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  FILE_FLAG_SEQUENTIAL_SCAN));
     if (!h.ok())
         return 0;
     DWORD n = 0;

@@ -10,6 +10,7 @@
 #include "common/paths_win32.h"
 #include "common/settings_win32.h"
 #include "common/text.h"
+#include "common/widetext_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect_win32.h"
 #include "detect/quarantine.h"
@@ -44,8 +45,8 @@ static OpenResult open_inspected(const char* path, const FileIdentity* id, DWORD
 {
     *err = 0;
     // No delete sharing: nobody else can rename or delete it while we hold it.
-    out->reset(CreateFileW(long_path(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    out->reset(open_disk_file(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              FILE_FLAG_OPEN_REPARSE_POINT));
     if (!out->ok()) {
         *err = GetLastError();
         return OpenResult::Failed;
@@ -89,18 +90,19 @@ static bool delete_by_handle(HANDLE h)
 // is what the rename takes on every Windows version.
 static bool rename_by_handle(HANDLE h, const char* target, DWORD* err)
 {
-    std::string nt = std::string("\\??\\") + target;
-    int n = MultiByteToWideChar(CP_ACP, 0, nt.c_str(), -1, nullptr, 0);
-    if (n <= 1) {
-        *err = GetLastError();
+    std::wstring nt = verbatim_path(target);
+    if (nt.empty()) {
+        *err = ERROR_NO_UNICODE_TRANSLATION;
         return false;
     }
+    nt[1] = L'?'; // "\\?\C:\..." becomes "\??\C:\..."
+    const int n = static_cast<int>(nt.size()) + 1;
     size_t bytes = sizeof(FILE_RENAME_INFO) + static_cast<size_t>(n) * sizeof(WCHAR);
     std::vector<unsigned char> buf(bytes, 0);
     FILE_RENAME_INFO* ri = reinterpret_cast<FILE_RENAME_INFO*>(buf.data());
     ri->ReplaceIfExists = FALSE;
     ri->RootDirectory = nullptr;
-    MultiByteToWideChar(CP_ACP, 0, nt.c_str(), -1, ri->FileName, n);
+    memcpy(ri->FileName, nt.c_str(), static_cast<size_t>(n) * sizeof(WCHAR));
     ri->FileNameLength = static_cast<DWORD>((n - 1) * sizeof(WCHAR));
     if (SetFileInformationByHandle(h, FileRenameInfo, ri, static_cast<DWORD>(bytes)))
         return true;
@@ -113,8 +115,8 @@ static bool rename_by_handle(HANDLE h, const char* target, DWORD* err)
 // neither: a copy whose original cannot be removed is deleted again.
 static bool copy_then_delete(HANDLE src, const char* target, DWORD* err)
 {
-    HandleHolder dst(CreateFileW(long_path(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    HandleHolder dst(CreateFileW(verbatim_path(target).c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!dst.ok()) {
         *err = GetLastError();
         return false;
@@ -144,7 +146,7 @@ static bool copy_then_delete(HANDLE src, const char* target, DWORD* err)
         *err = GetLastError();
     dst.reset();
     if (!ok)
-        DeleteFileW(long_path(target).c_str());
+        DeleteFileW(verbatim_path(target).c_str());
     return ok;
 }
 
@@ -224,7 +226,11 @@ static void announce(const char* title, const char* threat, const char* path)
 
 static long move_to_quarantine(const char* path, const char* threat, const FileIdentity* id)
 {
-    make_dir_path(g_app.paths.quarantine_dir);
+    if (!make_dir_path(g_app.paths.quarantine_dir)) {
+        log_msg("ERROR", "quarantine: cannot create the quarantine folder %s (%lu)",
+                g_app.paths.quarantine_dir, GetLastError());
+        return -1;
+    }
     HandleHolder dir;
     if (!open_quarantine_dir(&dir))
         return -1;
@@ -343,7 +349,7 @@ long quarantine_file(const char* path, const char* threat)
 
 static bool is_plain_file(const char* path)
 {
-    DWORD a = GetFileAttributesW(long_path(path).c_str());
+    DWORD a = GetFileAttributesW(verbatim_path(path).c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -421,7 +427,7 @@ int quarantine_restore(const char* id_text)
     }
     // A file that has appeared at the original path since is replaced in
     // the same move, so that a failed move never costs it.
-    const std::wstring from = long_path(quar), to = long_path(rec.path);
+    const std::wstring from = verbatim_path(quar), to = verbatim_path(rec.path);
     if (is_plain_file(rec.path))
         SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!MoveFileExW(from.c_str(), to.c_str(),
@@ -453,7 +459,7 @@ int quarantine_delete(const char* id_text)
         console_print("Delete failed (%lu).\n", static_cast<unsigned long>(ERROR_ACCESS_DENIED));
         return 1;
     }
-    const std::wstring wquar = long_path(quar);
+    const std::wstring wquar = verbatim_path(quar);
     SetFileAttributesW(wquar.c_str(), FILE_ATTRIBUTE_NORMAL);
     // The record goes only with the file: a record without its file could
     // never be acted on again, a file without its record never be found.

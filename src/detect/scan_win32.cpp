@@ -8,6 +8,7 @@
 #include "common/settings_win32.h"
 #include "common/sysapi_win32.h"
 #include "common/text.h"
+#include "common/widetext_win32.h"
 #include "detect/exclusions_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
@@ -193,48 +194,17 @@ static void scan_pending(PendingList* later, ScanStats* stats, int quarantine)
 
 // ---- names -------------------------------------------------------------------------
 
-// The ANSI form of a UTF-16 name into *out. False when some character has
-// no exact ANSI form: the stand-in ('?' or a best-fit look-alike) would name
-// another file, or none. *out then holds that inexact form, for messages and
-// for the extension.
-static bool to_ansi_exact(const wchar_t* w, std::string* out)
+// The short (8.3) name of the entry `wname` of the folder `wdir` in exact
+// ANSI form. False when there is none that converts (8.3 names switched off
+// on the volume, or the short name is the long one).
+static bool short_ansi_name(const std::wstring& wdir, const wchar_t* wname, std::string* out)
 {
-    // UTF-8 as the ANSI code page takes no default-character query.
-    const bool utf8 = GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    BOOL used = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, flags, w, -1, nullptr, 0, nullptr, utf8 ? nullptr : &used);
-    if (n <= 0) {
-        n = WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr);
-        out->assign(n > 0 ? static_cast<size_t>(n) : 1, '\0');
-        if (n > 0)
-            WideCharToMultiByte(CP_ACP, 0, w, -1, &(*out)[0], n, nullptr, nullptr);
-        out->resize(strlen(out->c_str()));
+    char full[TG_PATH_SIZE];
+    if (!wide_path_to_ansi(wdir + wname, full, sizeof(full)))
         return false;
-    }
-    out->assign(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, flags, w, -1, &(*out)[0], n, nullptr, utf8 ? nullptr : &used);
-    out->resize(static_cast<size_t>(n - 1));
-    return !used;
-}
-
-// The short (8.3) name of the last component of `wpath` in exact ANSI form.
-// False when there is none that converts (8.3 names switched off on the
-// volume, or the short name is the long one).
-static bool short_ansi_name(const std::wstring& wpath, std::string* out)
-{
-    const std::wstring w = long_wide(wpath);
-    DWORD n = GetShortPathNameW(w.c_str(), nullptr, 0);
-    if (n == 0)
-        return false;
-    std::wstring s(n, L'\0');
-    DWORD m = GetShortPathNameW(w.c_str(), &s[0], n);
-    if (m == 0 || m >= n)
-        return false;
-    s.resize(m);
-    size_t cut = s.find_last_of(L"\\/");
-    std::wstring last = cut == std::wstring::npos ? s : s.substr(cut + 1);
-    return !last.empty() && to_ansi_exact(last.c_str(), out);
+    const char* last = strrchr(full, '\\');
+    out->assign(last != nullptr ? last + 1 : full);
+    return !out->empty();
 }
 
 // The ANSI path of the entry `wname` of `folder` (whose UTF-16 form with a
@@ -244,7 +214,7 @@ static bool entry_path(const char* folder, const std::wstring& wdir, const wchar
                        const std::string& name, bool exact, char* out, size_t size)
 {
     std::string use = name;
-    if (!exact && !short_ansi_name(wdir + wname, &use)) {
+    if (!exact && !short_ansi_name(wdir, wname, &use)) {
         path_join(out, size, folder, name.c_str());
         log_msg("WARN", "scan: %s has no name in the ANSI code page, not scanned", out);
         return false;
@@ -372,13 +342,14 @@ static void walk(const char* folder, ScanWork* work, int depth)
         return;
     }
     std::wstring wfolder;
-    if (!to_wide(folder, &wfolder)) {
+    if (!ansi_to_wide(folder, &wfolder)) {
         bump(&stats->errors);
         return;
     }
     const std::wstring wdir = folder_prefix(wfolder);
     WIN32_FIND_DATAW fd;
-    FindHolder f(FindFirstFileExW(long_wide(wdir + L"*").c_str(), FindExInfoBasic, &fd,
+    // By the "\\?\" form: a folder named "name." or "CON" is listed as it is.
+    FindHolder f(FindFirstFileExW((verbatim_wide(wdir) + L"*").c_str(), FindExInfoBasic, &fd,
                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!f.ok()) {
         bump(&stats->errors);
@@ -396,10 +367,10 @@ static void walk(const char* folder, ScanWork* work, int depth)
             bump(&stats->skipped);
             continue;
         }
-        const bool exact = to_ansi_exact(fd.cFileName, &name);
+        const bool exact = wide_to_ansi(fd.cFileName, std::wstring::npos, &name);
         if (!dir) {
             char ext[TG_EXT_SIZE];
-            file_ext(name.c_str(), ext);
+            file_ext_as_run(name.c_str(), ext);
             if (!ext_in_list(ext, executable_exts)) {
                 bump(&stats->skipped);
                 continue;
@@ -471,11 +442,11 @@ static int add_all_users(char (*list)[1024], int count)
     char users[TG_PATH_SIZE];
     path_join(users, sizeof(users), drive, "Users");
     std::wstring wusers;
-    if (!to_wide(users, &wusers))
+    if (!ansi_to_wide(users, &wusers))
         return count;
     const std::wstring wdir = folder_prefix(wusers);
     WIN32_FIND_DATAW fd;
-    FindHolder f(FindFirstFileExW((wdir + L"*").c_str(), FindExInfoBasic, &fd,
+    FindHolder f(FindFirstFileExW((verbatim_wide(wdir) + L"*").c_str(), FindExInfoBasic, &fd,
                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!f.ok())
         return count;
@@ -484,8 +455,8 @@ static int add_all_users(char (*list)[1024], int count)
     do {
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
-        const bool exact = to_ansi_exact(fd.cFileName, &name);
-        if (name[0] == '.' || _strnicmp(name.c_str(), "Default", 7) == 0 ||
+        const bool exact = wide_to_ansi(fd.cFileName, std::wstring::npos, &name);
+        if (name.empty() || name[0] == '.' || _strnicmp(name.c_str(), "Default", 7) == 0 ||
             _stricmp(name.c_str(), "All Users") == 0)
             continue;
         if (!entry_path(users, wdir, fd.cFileName, name, exact, user, sizeof(user)))
@@ -497,26 +468,44 @@ static int add_all_users(char (*list)[1024], int count)
     return count;
 }
 
+// A folder the system gives in UTF-16, in ANSI form (short names where
+// needed); a folder that cannot be named in ANSI is logged and left out.
+static bool system_folder(const wchar_t* w, DWORD n, DWORD cap, char* out)
+{
+    if (n == 0 || n >= cap)
+        return false;
+    if (wide_path_to_ansi(std::wstring(w, n), out, TG_PATH_SIZE))
+        return true;
+    log_msg("WARN", "quick scan: %s has no name in the ANSI code page, left out", out);
+    return false;
+}
+
+static bool shell_folder_ansi(int csidl, char* out)
+{
+    wchar_t w[MAX_PATH];
+    if (SHGetFolderPathW(nullptr, csidl, nullptr, 0, w) != S_OK)
+        return false;
+    return system_folder(w, static_cast<DWORD>(wcslen(w)), MAX_PATH, out);
+}
+
 int quick_locations(char (*list)[1024])
 {
     int count = 0;
     char p[TG_PATH_SIZE];
-    DWORD n = GetTempPathA(sizeof(p), p);
-    if (n > 0 && n < sizeof(p))
+    wchar_t w[TG_PATH_SIZE];
+    if (system_folder(w, GetTempPathW(TG_PATH_SIZE, w), TG_PATH_SIZE, p))
         count = add_location(list, count, p);
-    n = GetWindowsDirectoryA(p, sizeof(p));
-    if (n > 0 && n < sizeof(p))
+    if (system_folder(w, GetWindowsDirectoryW(w, TG_PATH_SIZE), TG_PATH_SIZE, p))
         count = add_joined(list, count, p, "Temp");
     if (!g_app.per_user) {
         count = add_all_users(list, count);
     } else {
-        char shell[MAX_PATH];
-        if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, shell) == S_OK)
-            count = add_joined(list, count, shell, "Temp");
-        if (SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, shell) == S_OK)
-            count = add_location(list, count, shell);
-        n = GetEnvironmentVariableA("USERPROFILE", p, sizeof(p));
-        if (n > 0 && n < sizeof(p))
+        if (shell_folder_ansi(CSIDL_LOCAL_APPDATA, p))
+            count = add_joined(list, count, p, "Temp");
+        if (shell_folder_ansi(CSIDL_DESKTOPDIRECTORY, p))
+            count = add_location(list, count, p);
+        if (system_folder(w, GetEnvironmentVariableW(L"USERPROFILE", w, TG_PATH_SIZE), TG_PATH_SIZE,
+                          p))
             count = add_joined(list, count, p, "Downloads");
     }
     return count;
@@ -536,9 +525,11 @@ static void scan_running_programs(ScanStats* stats)
         HandleHolder proc(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID));
         if (!proc.ok())
             continue;
+        wchar_t wimage[TG_PATH_SIZE];
+        DWORD size = TG_PATH_SIZE;
         char image[TG_PATH_SIZE];
-        DWORD size = sizeof(image);
-        if (!QueryFullProcessImageNameA(proc.get(), 0, image, &size))
+        if (!QueryFullProcessImageNameW(proc.get(), 0, wimage, &size) ||
+            !wide_path_to_ansi(std::wstring(wimage, size), image, sizeof(image)))
             continue;
         char ext[TG_EXT_SIZE];
         file_ext(image, ext);

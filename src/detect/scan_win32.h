@@ -38,8 +38,10 @@ void scan_file(const char* path, ScanStats* stats, int quarantine);
 // Names are listed in UTF-16 and turned into ANSI paths; a name with no
 // exact ANSI form is reached by its short (8.3) name when it has one that
 // converts, and otherwise counted as an error and logged (WARN) instead of
-// being opened under a wrong name. Paths of MAX_PATH characters or more
-// are opened through the wide functions with the "\\?\" prefix.
+// being opened under a wrong name. Every file is opened by its "\\?\" form,
+// so that device names ("AUX.exe") and names ending in a dot or a space
+// reach the file of that name; the type of a file is taken as Windows runs
+// it (file_ext_as_run: "evil.exe." is an executable).
 void scan_tree(const char* folder, ScanStats* stats, int depth);
 // Fills `list` (64 entries of 1024 bytes) with the quick locations; returns
 // the count. A folder already in the list is not added twice.

@@ -6,9 +6,8 @@
 
 int sha256_file(const char* path, char* out)
 {
-    HandleHolder h(CreateFileW(long_path(path).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    HandleHolder h(open_disk_file(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  FILE_FLAG_SEQUENTIAL_SCAN));
     if (!h.ok())
         return -1;
     ReadBuffers b;

@@ -24,6 +24,7 @@
 #include "common/log_win32.h"
 #include "common/settings_win32.h"
 #include "common/text.h"
+#include "common/widetext_win32.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
 #include "detect/inspect_win32.h"
@@ -72,7 +73,7 @@ static const DWORD kNotifyFilter = 0x13;
 bool realtime_ext_watched(const char* path)
 {
     char ext[TG_EXT_SIZE];
-    file_ext(path, ext);
+    file_ext_as_run(path, ext);
     return ext[0] != '\0' && ext_in_list(ext, kRealtimeExts);
 }
 
@@ -122,26 +123,6 @@ static ULONGLONG filetime_value(const FILETIME& ft)
     return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
-// ANSI form of a wide path, at most 1023 bytes. A name the code page cannot
-// spell is reached through its short (8.3) name; false when neither works,
-// or when the path is too long (a cut path would name another file).
-static bool ansi_path(const std::wstring& wide, char* out, size_t size)
-{
-    BOOL lossy = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, out,
-                                static_cast<int>(size), nullptr, &lossy);
-    if (n > 0 && !lossy)
-        return true;
-    wchar_t shorter[TG_PATH_SIZE];
-    DWORD m = GetShortPathNameW(wide.c_str(), shorter, TG_PATH_SIZE);
-    if (m == 0 || m >= TG_PATH_SIZE)
-        return false;
-    lossy = FALSE;
-    n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shorter, -1, out, static_cast<int>(size),
-                            nullptr, &lossy);
-    return n > 0 && !lossy;
-}
-
 static std::wstring join_wide(const std::wstring& folder, const wchar_t* name, size_t len)
 {
     std::wstring p = folder;
@@ -166,13 +147,14 @@ static const LONGLONG kSizeGone = -2;       // no longer there: nothing to inspe
 // Size of a file opened as the settle check opens it.
 static LONGLONG settle_size(const char* path)
 {
-    // Through the wide functions: a path of MAX_PATH characters or more
-    // does not open with the ANSI ones.
-    std::wstring wide = long_path(path);
-    HandleHolder h(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // By the "\\?\" form, and only a file on disk: a device would never
+    // settle (and a read of it could block the watcher).
+    HandleHolder h(open_disk_file(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  FILE_ATTRIBUTE_NORMAL));
     if (!h.ok()) {
         DWORD err = GetLastError();
+        if (err == ERROR_BAD_FILE_TYPE)
+            return kSizeGone;
         return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? kSizeGone
                                                                           : kSizeUnreadable;
     }
@@ -273,7 +255,7 @@ static bool changed_since(const std::wstring& path, const WIN32_FIND_DATAW& fd, 
     if (filetime_value(fd.ftCreationTime) >= since || filetime_value(fd.ftLastWriteTime) >= since)
         return true;
     // A rename keeps both times; only the change time moves.
-    HandleHolder h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    HandleHolder h(CreateFileW(verbatim_wide(path).c_str(), FILE_READ_ATTRIBUTES,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FILE_BASIC_INFO info;
@@ -289,7 +271,7 @@ static void walk_tree(const std::wstring& dir, int depth, ULONGLONG since, Batch
     if (depth > kRescanDepth || engine_stopping())
         return;
     WIN32_FIND_DATAW fd;
-    FindHolder find(FindFirstFileW(join_wide(dir, L"*", 1).c_str(), &fd));
+    FindHolder find(FindFirstFileW(verbatim_wide(join_wide(dir, L"*", 1)).c_str(), &fd));
     if (!find.ok())
         return;
     char path[TG_PATH_SIZE];
@@ -304,7 +286,7 @@ static void walk_tree(const std::wstring& dir, int depth, ULONGLONG since, Batch
                 walk_tree(full, depth + 1, since, b);
             continue;
         }
-        if (!ansi_path(full, path, sizeof(path)) || !realtime_ext_watched(path))
+        if (!wide_path_to_ansi(full, path, sizeof(path)) || !realtime_ext_watched(path))
             continue;
         if (!changed_since(full, fd, since))
             continue;
@@ -346,11 +328,11 @@ static void collect_records(const Watcher& w, const BYTE* buf, DWORD len, Batch*
             break; // a record that runs past the data: the rest is not trusted
         if (fi->Action == FILE_ACTION_ADDED || fi->Action == FILE_ACTION_RENAMED_NEW_NAME) {
             std::wstring full = join_wide(w.wfolder, fi->FileName, name_bytes / sizeof(WCHAR));
-            DWORD attrs = GetFileAttributesW(full.c_str());
+            DWORD attrs = GetFileAttributesW(verbatim_wide(full).c_str());
             if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
                 if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT))
                     b->walks.push_back(Walk{full, 0});
-            } else if (!ansi_path(full, path, sizeof(path))) {
+            } else if (!wide_path_to_ansi(full, path, sizeof(path))) {
                 log_msg("WARN", "realtime: a new file in %s has no usable name; not inspected",
                         w.folder);
             } else {
@@ -391,14 +373,14 @@ static void issue_read(Slot* s);
 static bool open_slot(Slot* s, const char* folder)
 {
     bounded_copy(s->w.folder, folder, sizeof(s->w.folder));
-    wchar_t wide[TG_PATH_SIZE];
-    int n = MultiByteToWideChar(CP_ACP, 0, s->w.folder, -1, wide, TG_PATH_SIZE);
-    s->w.wfolder = n > 0 ? wide : L"";
-    s->dir.reset(CreateFileA(
-        s->w.folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+    const bool named = ansi_to_wide(s->w.folder, &s->w.wfolder);
+    if (named)
+        s->dir.reset(CreateFileW(verbatim_wide(s->w.wfolder).c_str(), FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                                 nullptr));
     s->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (s->dir.ok() && s->done.ok() && n > 0)
+    if (s->dir.ok() && s->done.ok() && named)
         s->buf = static_cast<BYTE*>(
             VirtualAlloc(nullptr, kNotifyBufferBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     if (s->buf == nullptr) {

@@ -8,8 +8,8 @@
 #include "common/log_win32.h"
 #include "common/settings_win32.h"
 #include "common/text.h"
+#include "common/widetext_win32.h"
 #include "detect/exclusions_win32.h"
-#include "detect/fileio_win32.h"
 #include "detect/quarantine_win32.h"
 #include "detect/scan_win32.h"
 #include "detect/scanlog_win32.h"
@@ -65,7 +65,7 @@ int cmd_scan(const char* path)
     DWORD start = GetTickCount();
     ScanStats s{};
     s.verbose = 1;
-    DWORD attrs = GetFileAttributesW(long_path(path).c_str());
+    DWORD attrs = GetFileAttributesW(verbatim_path(path).c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) {
         log_msg("ERROR", "path not found: %s", path);
     } else {

@@ -1,10 +1,13 @@
-// Process entry: turns the wide command line into ANSI arguments, decides
-// the per-user flag, prepares the shared state and runs exactly one action.
+// Process entry: turns the wide command line into ANSI arguments (exactly,
+// or not at all), decides the per-user flag, prepares the shared state and
+// runs exactly one action.
 #include "common/console_win32.h"
 #include "common/handles.h"
+#include "common/log_win32.h"
 #include "common/paths_win32.h"
 #include "common/settings_win32.h"
 #include "common/text.h"
+#include "common/widetext_win32.h"
 #include "detect/sigs_win32.h"
 #include "frontdoor/cli.h"
 #include "frontdoor/commands_win32.h"
@@ -45,9 +48,11 @@ static bool decide_per_user(const char* arg1)
 // installing again.
 static bool running_installed_copy()
 {
-    char self[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, self, sizeof(self));
-    return n > 0 && n < sizeof(self) && ascii_stricmp(self, g_app.paths.installed_exe) == 0;
+    wchar_t wself[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, wself, MAX_PATH);
+    char self[TG_PATH_SIZE];
+    return n > 0 && n < MAX_PATH && wide_path_to_ansi(std::wstring(wself, n), self, sizeof(self)) &&
+           ascii_stricmp(self, g_app.paths.installed_exe) == 0;
 }
 
 static int run_action(CliAction action, int argc, const char* const* argv)
@@ -90,9 +95,23 @@ static int run(int argc, const char* const* argv)
 {
     wiring_install();
     g_app.per_user = decide_per_user(argc > 1 ? argv[1] : nullptr);
-    paths_init(g_app.per_user);
-    make_dir_path(g_app.paths.data_dir);
+    std::string unnamed;
+    const bool named = paths_init(g_app.per_user, &unnamed);
+    const bool made = make_dir_path(g_app.paths.data_dir);
+    const DWORD made_err = GetLastError();
     const CliAction action = cli_select(argc, argv);
+    if (!named || !made) {
+        // Said where it can be seen: the console of a command (the service
+        // and the tray have none), and the log when it can still be written.
+        if (action != CliAction::Service && action != CliAction::Tray &&
+            action != CliAction::Notify)
+            console_open();
+        if (!named)
+            log_msg("ERROR", "the folder %s has no name in the ANSI code page", unnamed.c_str());
+        if (!made)
+            log_msg("ERROR", "cannot create the data directory %s (%lu)", g_app.paths.data_dir,
+                    made_err);
+    }
     // A scan starts reading files while signatures.db loads; every other
     // command wants the whole list from the start.
     if (action == CliAction::Scan || action == CliAction::ScanQuick ||
@@ -111,16 +130,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     int wargc = 0;
     LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
     std::vector<std::string> args;
+    int inexact = -1; // the first argument with no exact ANSI form
     if (wargv != nullptr) {
         for (int i = 0; i < wargc; i++) {
-            int n = WideCharToMultiByte(CP_ACP, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
-            std::string a(n > 0 ? static_cast<size_t>(n) : 1, '\0');
-            if (n > 0)
-                WideCharToMultiByte(CP_ACP, 0, wargv[i], -1, &a[0], n, nullptr, nullptr);
-            a.resize(strlen(a.c_str()));
+            std::string a;
+            if (!wide_to_ansi(wargv[i], std::wstring::npos, &a) && inexact < 0)
+                inexact = i;
             args.push_back(a);
         }
         LocalFree(wargv);
+    }
+    if (inexact >= 0) {
+        // A stand-in character would name another file or another id (a
+        // full-width digit is not the quarantine id it looks like).
+        console_open();
+        console_print("Argument %d has characters the ANSI code page cannot represent: %s\n",
+                      inexact, args[static_cast<size_t>(inexact)].c_str());
+        return 1;
     }
     if (args.empty())
         args.push_back("Tallowguard.exe");

@@ -81,6 +81,33 @@ class CommandLine(PrefixTest):
         with open(target, "rb") as f:
             self.assertTrue(f.read().startswith(b"Tallowguard 1.4.4"))
 
+    def test_arguments_without_an_exact_ansi_form_are_refused(self):
+        # A full-width digit would be the quarantine id 1 by best fit, and a
+        # name the code page cannot spell another file.
+        self.prefix.write("quarantine.db",
+                          "1|2026-12-01 10:00:00|C:\\kept\\x.exe|EICAR-Test-File\n")
+        for args in (["--quarantine-delete", "\uff11"], ["--quarantine-restore", "\uff11"],
+                     ["--scan", "C:\\\u4e2d\u6587.exe"]):
+            with self.subTest(args=args):
+                rc, out = self.prefix.run(*args)
+                self.assertEqual(rc, 1, out)
+                self.assertTrue(out.startswith("Argument 2 has characters the ANSI code page "
+                                               "cannot represent: "), out)
+        self.assertIn("1|", self.prefix.read("quarantine.db"))
+
+    def test_a_data_directory_that_cannot_be_made_is_an_error(self):
+        # A file where the folder should be: nothing can be kept there.
+        with open(self.prefix.data_dir, "wb") as f:
+            f.write(b"in the way")
+        try:
+            rc, out = self.prefix.run("--quarantine-list")
+        finally:
+            os.remove(self.prefix.data_dir)
+        self.assertRegex(out, r"\[ERROR\] cannot create the data directory "
+                              r"C:\\ProgramData\\Tallowguard \(\d+\)\n")
+        self.assertIn("[ERROR] cannot create the log folder C:\\ProgramData\\Tallowguard\\logs",
+                      out)
+
     def test_commands_of_later_builds_do_not_pretend(self):
         for args in (["--register"], ["--heartbeat"], ["--check-update"], ["--uninstall"],
                      ["--set-mode", "tray"], ["--apply-update", "1", "x"]):

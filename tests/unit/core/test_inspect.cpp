@@ -96,6 +96,22 @@ TEST(Inspect, FileExt)
     char out[TG_EXT_SIZE] = "zz";
     file_ext(nullptr, out);
     EXPECT_STREQ(out, "");
+
+    // As Windows runs the file: trailing dots and spaces left out first.
+    const Case as_run[] = {
+        {"C:\\a\\evil.EXE.", "exe"},
+        {"C:\\a\\evil.exe ", "exe"},
+        {"evil.exe. . ", "exe"},
+        {"C:\\a.b\\c.", ""},
+        {"...", ""},
+        {"C:\\a\\b.txt", "txt"},
+    };
+    for (const Case& c : as_run) {
+        file_ext_as_run(c.path, out);
+        EXPECT_STREQ(out, c.want) << c.path;
+    }
+    file_ext_as_run(nullptr, out);
+    EXPECT_STREQ(out, "");
 }
 
 TEST(Inspect, ExtensionLists)

@@ -4,6 +4,7 @@
 #include "shell_test.h"
 
 #include "common/handles.h"
+#include "common/widetext_win32.h"
 #include "frontdoor/wiring_win32.h"
 
 #include <cstring>
@@ -91,6 +92,21 @@ void write_file(const std::string& path, const std::string& text)
     DWORD n = 0;
     if (h.ok())
         WriteFile(h.get(), text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+}
+
+void write_wide(const std::wstring& path, const std::string& text)
+{
+    HandleHolder h(CreateFileW(verbatim_wide(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD n = 0;
+    EXPECT_TRUE(h.ok()) << GetLastError();
+    if (h.ok())
+        WriteFile(h.get(), text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+}
+
+bool exists_wide(const std::wstring& path)
+{
+    return GetFileAttributesW(verbatim_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args)

@@ -29,6 +29,9 @@ void use_data_dir(const std::string& data_dir);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
+// The same by UTF-16 name (any name: opened by its "\\?\" form).
+void write_wide(const std::wstring& path, const std::string& text);
+bool exists_wide(const std::wstring& path);
 
 // Starts this test program again as a child running `role` with `args`
 // (see child_main in main.cpp); returns the process handle.

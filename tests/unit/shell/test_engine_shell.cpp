@@ -942,6 +942,31 @@ TEST_F(RealtimeWatchers, AFolderThatCannotBeOpenedIsReportedOnce)
     EXPECT_EQ(count_of(logs(), "[WARN] watcher: cannot open " + missing + "\n"), 1u);
 }
 
+// The names of the scan's table, dropped into a watched folder: each is
+// inspected by its own name and quarantined, and the watcher goes on.
+using NamesRealtime = RealtimeWatchers;
+TEST_F(NamesRealtime, EveryNameIsQuarantinedAndTheWatcherGoesOn)
+{
+    watch();
+    const std::wstring root(watched.path.begin(), watched.path.end());
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\\u76ee\u5f55").c_str(), nullptr));
+    const wchar_t* names[] = {
+        L"caf\u00e9.exe", L"\u4e2d\u6587.exe", L"\u76ee\u5f55\\evil.exe",
+        L"nul.exe",       L"CON.exe",          L"AUX.exe",
+        L"com1.exe",      L"dot.exe.",         L"space.exe ",
+    };
+    for (const wchar_t* n : names)
+        write_wide(root + L"\\" + n, eicar());
+    for (size_t i = 0; i < sizeof(names) / sizeof(names[0]); i++)
+        EXPECT_TRUE(wait_until([&] { return !exists_wide(root + L"\\" + names[i]); }, 15000))
+            << "not quarantined: name " << i << "\n"
+            << logs();
+    std::string after = watched.file("after.exe");
+    write_file(after, eicar());
+    EXPECT_TRUE(quarantined(after));
+    EXPECT_EQ(logs().find("[ERROR]"), std::string::npos) << logs();
+}
+
 TEST(RealtimeExtensions, ExecutableListWithoutShortcutsAndGadgets)
 {
     struct Case {
