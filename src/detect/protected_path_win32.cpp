@@ -2,6 +2,7 @@
 
 #include "common/handles.h"
 #include "common/text.h"
+#include "common/widetext_win32.h"
 #include "common/win.h"
 #include "detect/fileio_win32.h"
 #include "detect/inspect.h"
@@ -30,44 +31,11 @@ struct ProtectedFolders {
 static ProtectedFolders g_folders;
 static INIT_ONCE g_folders_once = INIT_ONCE_STATIC_INIT;
 
-// The exact ANSI form of a UTF-16 path, as the scanner's paths are; false
-// when a character has none (a stand-in would name another folder) or the
-// path does not fit.
-static bool ansi_exact(const wchar_t* w, char* out, size_t size)
-{
-    // UTF-8 as the ANSI code page takes no default-character query.
-    const bool utf8 = GetACP() == CP_UTF8;
-    BOOL used = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, w, -1,
-                                out, static_cast<int>(size), nullptr, utf8 ? nullptr : &used);
-    return n > 0 && !used;
-}
-
-// The "\\?\" form of a path: the object of that very name, never a legacy
-// device that a name like "aux.dll" would otherwise open.
-static std::wstring verbatim(const wchar_t* path)
-{
-    std::wstring p = path;
-    if (p.compare(0, 4, L"\\\\?\\") == 0 || p.compare(0, 4, L"\\\\.\\") == 0)
-        return p;
-    DWORD n = GetFullPathNameW(path, 0, nullptr, nullptr);
-    if (n == 0)
-        return std::wstring();
-    std::wstring full(n, L'\0');
-    DWORD m = GetFullPathNameW(path, n, &full[0], nullptr);
-    if (m == 0 || m >= n)
-        return std::wstring();
-    full.resize(m);
-    if (full.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
-}
-
 // The final path of a file or folder (links and short names resolved, the
 // drive the system names it on) in exact ANSI form, without a "\\?\" lead.
 static bool final_ansi(const wchar_t* path, char* out, size_t size)
 {
-    const std::wstring v = verbatim(path);
+    const std::wstring v = verbatim_wide(path);
     if (v.empty())
         return false;
     HandleHolder h(CreateFileW(v.c_str(), FILE_READ_ATTRIBUTES,
@@ -85,7 +53,7 @@ static bool final_ansi(const wchar_t* path, char* out, size_t size)
         p = L"\\\\" + p.substr(8);
     else if (p.compare(0, 4, L"\\\\?\\") == 0)
         p = p.substr(4);
-    return ansi_exact(p.c_str(), out, size);
+    return wide_to_ansi(p.c_str(), out, size);
 }
 
 static void add_one(ProtectedFolders* f, const char* path, FolderKind kind)
@@ -108,7 +76,7 @@ static void add_folder(ProtectedFolders* f, const wchar_t* path, FolderKind kind
     char a[TG_PATH_SIZE];
     if (path[0] == L'\0')
         return;
-    if (ansi_exact(path, a, sizeof(a)))
+    if (wide_to_ansi(path, a, sizeof(a)))
         add_one(f, a, kind);
     if (final_ansi(path, a, sizeof(a)))
         add_one(f, a, kind);
