@@ -119,7 +119,7 @@ bool heuristic_kept_in_place(const char* path, const char* threat, char* why, si
     if (i < 0) {
         std::wstring w;
         char final_path[TG_PATH_SIZE];
-        if (to_wide(path, &w) && final_ansi(w.c_str(), final_path, sizeof(final_path)))
+        if (ansi_to_wide(path, &w) && final_ansi(w.c_str(), final_path, sizeof(final_path)))
             i = heuristic_left_in_place(final_path, threat, f.list, f.count);
     }
     if (i < 0)
