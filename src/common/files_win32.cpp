@@ -32,8 +32,13 @@ bool file_read_all(const char* path, std::string* out)
     while (got < out->size()) {
         DWORD n = 0;
         DWORD want = static_cast<DWORD>(std::min<size_t>(out->size() - got, 1u << 20));
-        if (!ReadFile(h.get(), &(*out)[got], want, &n, nullptr) || n == 0)
-            break;
+        if (!ReadFile(h.get(), &(*out)[got], want, &n, nullptr)) {
+            // Part of a file is no file: a writer would put back the part.
+            out->clear();
+            return false;
+        }
+        if (n == 0)
+            break; // shorter now than when it was opened
         got += n;
     }
     out->resize(got);

@@ -5,8 +5,9 @@
 
 #include <string>
 
-// Reads a whole file (shared read/write/delete). False when it cannot be
-// opened (missing, a directory, locked).
+// Reads a whole file (shared read/write/delete). False, with *out empty,
+// when it cannot be opened (missing, a directory, locked) or a read fails
+// part way.
 bool file_read_all(const char* path, std::string* out);
 // Replaces a file's content atomically: written to a temporary file in the
 // same folder, flushed, then moved over the old one. False when it failed;

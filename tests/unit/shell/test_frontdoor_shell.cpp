@@ -1,5 +1,6 @@
 #include "shell_test.h"
 
+#include "common/handles.h"
 #include "common/settings.h"
 
 #include <cstdlib>
@@ -90,6 +91,46 @@ TEST(SettingsFile, MissingFileReadsDefaultsAndIsCreatedByAWrite)
     // A directory where the file should be is left alone.
     CreateDirectoryA(dir.file("stats.ini").c_str(), nullptr);
     EXPECT_FALSE(stats_set("scanned", "1"));
+}
+
+// A read that fails is no read, even after a part arrived: nothing is made
+// of the part, and the settings writer leaves the file as it is. On Windows
+// the read fails past the first megabyte, on a range another handle has
+// locked. Wine does not hold byte-range locks against reads (a Wine gap), so
+// there a Linux file whose every read fails (EINVAL) stands in.
+TEST(SettingsFile, AFailedReadIsNoReadAndTheWriterLeavesTheFile)
+{
+    TempDir dir;
+    use_data_dir(dir.path);
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    std::string path = dir.file("config.ini"), original;
+    HandleHolder holder;
+    OVERLAPPED at{};
+    if (wine) {
+        path = "Z:\\sys\\class\\net\\lo\\speed";
+        ASSERT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    } else {
+        original = "# Tallowguard configuration\n";
+        for (int i = 0; original.size() < 1500 * 1024; i++)
+            original += "k" + std::to_string(i) + "=" + std::to_string(i * 7) + "\n";
+        write_file(path, original);
+        holder.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder.ok());
+        at.Offset = 1200 * 1024;
+        ASSERT_TRUE(LockFileEx(holder.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                               4096, 0, &at));
+    }
+    std::string text = "stale";
+    EXPECT_FALSE(file_read_all(path.c_str(), &text));
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(settings_write(path.c_str(), "paused", "1"));
+    if (!wine) {
+        UnlockFileEx(holder.get(), 0, 4096, 0, &at);
+        holder.reset();
+        EXPECT_EQ(read_file(path), original);
+    }
 }
 
 TEST(SettingsFile, DefaultConfigurationOnlyWhenMissing)
