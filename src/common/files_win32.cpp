@@ -45,6 +45,17 @@ bool file_read_all(const char* path, std::string* out)
     return true;
 }
 
+FileRead file_read_existing(const char* path, std::string* out)
+{
+    if (file_read_all(path, out))
+        return FileRead::Read;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return FileRead::Unreadable;
+    DWORD err = GetLastError();
+    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? FileRead::Missing
+                                                                      : FileRead::Unreadable;
+}
+
 bool file_replace_atomic(const char* path, const std::string& content)
 {
     char tmp[TG_PATH_SIZE + 64];

@@ -88,8 +88,9 @@ void notify_log_append(const char* title, const char* text)
     // that no alert is lost to a concurrent rewrite.
     FileLock lock(path);
     std::string old;
-    bool exists = file_read_all(path, &old);
-    if (!exists && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    FileRead r = file_read_existing(path, &old);
+    if (r == FileRead::Unreadable)
         return;
+    bool exists = r == FileRead::Read;
     file_replace_atomic(path, notify_rewrite(exists ? old.data() : nullptr, old.size(), line));
 }

@@ -22,12 +22,10 @@ bool settings_write(const char* path, const char* key, const char* value)
         return false;
     FileLock lock(path);
     std::string text;
-    bool exists = file_read_all(path, &text);
-    if (!exists && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
-        // There but unreadable (locked, a directory): never replace it with
-        // a file that holds only this key.
-        return false;
-    }
+    FileRead r = file_read_existing(path, &text);
+    if (r == FileRead::Unreadable)
+        return false; // never replaced by a file that holds only this key
+    bool exists = r == FileRead::Read;
     std::string next = settings_set(exists ? text.data() : nullptr, text.size(), key, value);
     return file_replace_atomic(path, next);
 }
@@ -104,9 +102,10 @@ void counters_save()
     const char* path = g_app.paths.stats_ini;
     FileLock lock(path);
     std::string text;
-    bool exists = file_read_all(path, &text);
-    if (!exists && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    FileRead r = file_read_existing(path, &text);
+    if (r == FileRead::Unreadable)
         return;
+    bool exists = r == FileRead::Read;
     LONG ds = InterlockedExchange(&g_scanned_pending, 0);
     LONG dd = InterlockedExchange(&g_detected_pending, 0);
     LONG scanned = sat_add(read_counter(text, "scanned"), ds);

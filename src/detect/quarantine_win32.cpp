@@ -186,13 +186,7 @@ static bool open_quarantine_dir(HandleHolder* dir)
 // a db that only looks empty.
 static bool db_read(std::string* db)
 {
-    const char* path = g_app.paths.quarantine_db;
-    if (file_read_all(path, db))
-        return true;
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return false;
-    DWORD err = GetLastError();
-    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+    return file_read_existing(g_app.paths.quarantine_db, db) != FileRead::Unreadable;
 }
 
 // Caller holds the db lock.

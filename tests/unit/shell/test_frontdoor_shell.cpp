@@ -133,6 +133,38 @@ TEST(SettingsFile, AFailedReadIsNoReadAndTheWriterLeavesTheFile)
     }
 }
 
+// Only a file that is not there may be started afresh by a writer.
+TEST(SettingsFile, ReadExistingTellsMissingFromUnreadable)
+{
+    TempDir dir;
+    write_file(dir.file("there.ini"), "a=1\n");
+    write_file(dir.file("held.ini"), "a=1\n");
+    HandleHolder held(CreateFileA(dir.file("held.ini").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.ok());
+    CreateDirectoryA(dir.file("folder.ini").c_str(), nullptr);
+    struct Case {
+        std::string path;
+        FileRead want;
+        const char* text;
+    } cases[] = {
+        {dir.file("there.ini"), FileRead::Read, "a=1\n"},
+        {dir.file("missing.ini"), FileRead::Missing, ""},
+        {dir.file("no-folder\\missing.ini"), FileRead::Missing, ""},
+        {dir.file("held.ini"), FileRead::Unreadable, ""},
+        {dir.file("folder.ini"), FileRead::Unreadable, ""},
+    };
+    for (const Case& c : cases) {
+        std::string text = "stale";
+        EXPECT_EQ(file_read_existing(c.path.c_str(), &text), c.want) << c.path;
+        EXPECT_EQ(text, c.text) << c.path;
+    }
+    // The writers act on it: the held file stays as it was.
+    EXPECT_FALSE(settings_write(dir.file("held.ini").c_str(), "b", "2"));
+    held.reset();
+    EXPECT_EQ(read_file(dir.file("held.ini")), "a=1\n");
+}
+
 TEST(SettingsFile, DefaultConfigurationOnlyWhenMissing)
 {
     TempDir dir;
