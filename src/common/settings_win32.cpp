@@ -71,12 +71,7 @@ static LONG read_counter(const std::string& text, const char* key)
 {
     char v[64];
     settings_get(text.empty() ? nullptr : text.data(), text.size(), key, v, sizeof(v), "0");
-    long n = settings_atol(v);
-    if (n > 0x7fffffffL)
-        n = 0x7fffffffL;
-    if (n < -0x7fffffffL - 1)
-        n = -0x7fffffffL - 1;
-    return static_cast<LONG>(n);
+    return static_cast<LONG>(settings_counter_value(v));
 }
 
 void counters_load()
@@ -89,12 +84,7 @@ void counters_load()
 
 static LONG sat_add(LONG a, LONG b)
 {
-    long long s = static_cast<long long>(a) + b;
-    if (s > 0x7fffffffLL)
-        return 0x7fffffff;
-    if (s < 0)
-        return a;
-    return static_cast<LONG>(s);
+    return static_cast<LONG>(settings_counter_add(a, b));
 }
 
 void counters_save()

@@ -194,6 +194,24 @@ TEST(Counters, SavesAddThisProcessIncrementsToTheFile)
     EXPECT_EQ(read_file(dir.file("stats.ini")), "scanned=105\ndetected=6\nlast_full=x\n");
 }
 
+// A damaged file's negative count is taken as 0: the scans that follow
+// count again instead of leaving it where it was.
+TEST(Counters, ANegativeStoredCountStartsAgainFromZero)
+{
+    TempDir dir;
+    use_data_dir(dir.path);
+    write_file(dir.file("stats.ini"), "scanned=-5\ndetected=-2147483648\n");
+    counters_load();
+    EXPECT_EQ(counters_scanned(), 0);
+    counters_add_scanned(3);
+    counters_add_detected(1);
+    EXPECT_EQ(counters_scanned(), 3);
+    counters_save();
+    EXPECT_EQ(read_file(dir.file("stats.ini")), "scanned=3\ndetected=1\n");
+    EXPECT_EQ(counters_scanned(), 3);
+    EXPECT_EQ(counters_detected(), 1);
+}
+
 namespace {
 LocalTime g_fake;
 void fake_clock(LocalTime* t)
