@@ -15,6 +15,7 @@
 #include "detect/quarantine.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -216,6 +217,8 @@ static void announce(const char* title, const char* threat, const char* path)
     notify_log_append(title, body);
 }
 
+static bool find_quar_file(long id, const char* original_path, char* out, size_t size);
+
 static long move_to_quarantine(const char* path, const char* threat, const FileIdentity* id)
 {
     make_dir_path(g_app.paths.quarantine_dir);
@@ -245,6 +248,12 @@ static long move_to_quarantine(const char* path, const char* threat, const FileI
         }
         qid = quar_next_id(db.data(), db.size());
         char quar[TG_PATH_SIZE];
+        // A .quar file whose record was lost (quarantine.db restored from a
+        // backup, edited by hand) keeps its id: the next id with no file is
+        // taken, and the orphan stays for the start-up check to report. Each
+        // id passed over is a file of the folder, so this ends.
+        while (qid < LONG_MAX && find_quar_file(qid, path, quar, sizeof(quar)))
+            qid++;
         char record[TG_QUAR_RECORD_SIZE];
         if (!quar_file_name(quar, sizeof(quar), g_app.paths.quarantine_dir, qid, path) ||
             !quar_format_record(record, sizeof(record), qid, clock_now(), path, threat)) {

@@ -522,6 +522,34 @@ TEST(Quarantine, CheckReportsRecordsWithoutFilesAndFilesWithoutRecords)
     EXPECT_EQ(log.find("7_kept"), std::string::npos);
 }
 
+// quarantine.db lost the records of files that are still in quarantine:
+// their ids are passed over (the name the new file would get, or another
+// name under the same id), the orphans stay, and the start-up check still
+// names them.
+TEST(Quarantine, OrphanedFilesKeepTheirIdsAndTheNextFreeOneIsTaken)
+{
+    TempDir dir;
+    data_dir_in(dir);
+    make_dir_path(g_app.paths.quarantine_dir);
+    const std::string q = g_app.paths.quarantine_dir;
+    write_file(q + "\\1_x.exe.quar", "orphan one");
+    write_file(q + "\\2_other.exe.quar", "orphan two");
+    std::string path = dir.file("x.exe");
+    write_file(path, "threat");
+    EXPECT_EQ(quarantine_file(path.c_str(), "Test.Threat"), 3);
+    EXPECT_FALSE(exists(path));
+    EXPECT_EQ(read_file(q + "\\3_x.exe.quar"), "threat");
+    write_file(path, "again");
+    EXPECT_EQ(quarantine_file(path.c_str(), "Test.Threat"), 4);
+    EXPECT_EQ(read_file(q + "\\1_x.exe.quar"), "orphan one");
+    EXPECT_EQ(read_file(q + "\\2_other.exe.quar"), "orphan two");
+    quarantine_check();
+    std::string log = logs_text();
+    EXPECT_NE(log.find("1_x.exe.quar has no record in quarantine.db"), std::string::npos) << log;
+    EXPECT_NE(log.find("2_other.exe.quar has no record in quarantine.db"), std::string::npos);
+    EXPECT_EQ(log.find("3_x.exe.quar has no record"), std::string::npos);
+}
+
 TEST(ScanTree, CountsFilesSkipsAndExclusions)
 {
     TempDir dir;
