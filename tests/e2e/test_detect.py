@@ -264,6 +264,20 @@ class TreeScan(DetectTest):
         self.assertIn("  Signatures: 10 loaded (C:\\ProgramData\\Tallowguard\\signatures.db)\n",
                       out)
 
+    def test_a_byte_order_mark_costs_no_signature(self):
+        # Editors that save UTF-8 put EF BB BF before the first line.
+        d = [sha(b"bom sample %d" % n) for n in range(2)]
+        self.prefix.write("signatures.db",
+                          "\xef\xbb\xbf%s Trojan.First\n%s Trojan.Second\n" % (d[0], d[1]))
+        for n in range(2):
+            self.put("b%d.exe" % n, b"bom sample %d" % n)
+        rc, out = self.prefix.run("--scan", self.win())
+        self.assertEqual(rc, 0)
+        self.assertEqual(detections(out), {self.win("b0.exe"): "Trojan.First",
+                                           self.win("b1.exe"): "Trojan.Second"})
+        rc, out = self.prefix.run("--status")
+        self.assertIn("  Signatures: 3 loaded (", out)
+
     def test_files_read_while_a_large_signature_list_loads(self):
         # 400,000 lines take the load well past the scan's first files: the
         # files read meanwhile are looked up once it ends. The listed ones
