@@ -358,7 +358,15 @@ static void work_finish(ScanWork* w)
 static void walk(const char* folder, ScanWork* work, int depth)
 {
     ScanStats* stats = work->stats;
-    if (depth > kMaxDepth || stopped(stats))
+    if (depth > kMaxDepth) {
+        if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&stats->deep_warned), 1) == 0)
+            log_msg("WARN",
+                    "scan: folders more than %d levels below the start are not scanned; the "
+                    "first left out: %s",
+                    kMaxDepth, folder);
+        return;
+    }
+    if (stopped(stats))
         return;
     if (is_excluded(folder)) {
         bump(&stats->skipped);

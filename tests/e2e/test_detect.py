@@ -120,6 +120,8 @@ class TreeScan(DetectTest):
         self.assertEqual(rc, 0, out)
         lines = out.splitlines()
         self.assertEqual(lines[0], "[INFO] custom scan: " + self.win())
+        self.assertIn("[WARN] scan: folders more than 64 levels below the start are not scanned; "
+                      "the first left out: " + self.win("deep/" + "d/" * 63 + "d"), lines)
         want = {self.win(r): t for r, (_, t) in scanned.items() if t}
         self.assertEqual(detections(out), want)
         files = len(scanned)

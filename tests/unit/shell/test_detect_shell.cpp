@@ -589,6 +589,49 @@ TEST(ScanTree, CountsFilesSkipsAndExclusions)
     remove_symlink(root + "\\link");
 }
 
+// The depth limit holds, and the first folder it leaves out is named once
+// a scan, however many branches go deeper.
+TEST(ScanTree, TheFirstFolderPastTheDepthLimitIsNamedOnceAScan)
+{
+    TempDir dir;
+    data_dir_in(dir);
+    std::string root = dir.file("deep");
+    CreateDirectoryA(root.c_str(), nullptr);
+    std::vector<std::string> past;
+    for (const char* branch : {"a", "b"}) {
+        std::string p = root + "\\" + branch;
+        CreateDirectoryA(p.c_str(), nullptr);
+        for (int depth = 2; depth <= 66; depth++) {
+            p += "\\d";
+            CreateDirectoryA(p.c_str(), nullptr);
+            if (depth == 64)
+                write_file(p + "\\at64.exe", "clean");
+            if (depth == 65) {
+                write_file(p + "\\at65.exe", "clean");
+                past.push_back(p);
+            }
+        }
+    }
+    ScanStats s{};
+    scan_tree(root.c_str(), &s, 0);
+    EXPECT_EQ(s.files, 2);          // the two at64.exe
+    scan_tree(root.c_str(), &s, 0); // the same scan goes on: no second line
+    ScanStats again{};
+    scan_tree(root.c_str(), &again, 0);
+    std::string log = logs_text();
+    const std::string warn =
+        "[WARN] scan: folders more than 64 levels below the start are not scanned; the first "
+        "left out: ";
+    size_t first = log.find(warn);
+    ASSERT_NE(first, std::string::npos) << log;
+    std::string named =
+        log.substr(first + warn.size(), log.find('\n', first) - first - warn.size());
+    EXPECT_TRUE(named == past[0] || named == past[1]) << named;
+    size_t second = log.find(warn, first + 1);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_EQ(log.find(warn, second + 1), std::string::npos);
+}
+
 namespace {
 
 // Writes 64 KiB of stack a level, `levels` deep, and sums what it reads
