@@ -2,6 +2,7 @@
 
 #include "common/clock_win32.h"
 #include "common/console_win32.h"
+#include "common/eventlog.h"
 #include "common/files_win32.h"
 #include "common/handles.h"
 #include "common/limits.h"
@@ -21,9 +22,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-static const DWORD kEventThreatQuarantined = 0x8FFF0065;
-static const WORD kEventWarning = 2;
 
 // ---- opening what is about to be moved --------------------------------------
 
@@ -288,7 +286,7 @@ static long move_to_quarantine(const char* path, const char* threat, const FileI
     char id_text[32];
     bounded_format(id_text, sizeof(id_text), "%ld", qid);
     log_msg("DETECT", "QUARANTINED id=%ld threat=%s file=%s", qid, threat, path);
-    report_event(kEventThreatQuarantined, kEventWarning, threat, path, id_text);
+    report_event(TG_MSG_THREAT_QUARANTINED, TG_EVENT_WARNING, threat, path, id_text);
     counters_add_detected(1);
     announce("Threat quarantined", threat, path);
     return qid;
@@ -327,7 +325,7 @@ long quarantine_file_ex(const char* path, const char* threat, const FileIdentity
             return -1;
         if (r > 0) {
             log_msg("INFO", "DELETED threat=%s file=%s (fleet policy: delete)", threat, path);
-            report_event(kEventThreatQuarantined, kEventWarning, threat, path, "deleted");
+            report_event(TG_MSG_THREAT_QUARANTINED, TG_EVENT_WARNING, threat, path, "deleted");
             counters_add_detected(1);
             announce("Threat deleted", threat, path);
             return 0;

@@ -1,5 +1,6 @@
 #include "detect/scan_win32.h"
 
+#include "common/eventlog.h"
 #include "common/handles.h"
 #include "common/limits.h"
 #include "common/log_win32.h"
@@ -24,8 +25,6 @@
 #include <string>
 #include <vector>
 
-static const DWORD kEventThreatDetected = 0x8FFF0064;
-static const WORD kEventWarning = 2;
 static const int kMaxDepth = 64;          // levels below the starting folder that are entered
 static const int kMaxQuickLocations = 64; // quick_locations: later folders are not added
 static const int kProgressEvery = 2000;   // verbose scans log a progress line this often
@@ -129,7 +128,7 @@ static void scan_file_in(const char* path, ScanStats* stats, int quarantine, Pen
         bump(&stats->threats);
         AcquireSRWLockExclusive(&g_report_lock);
         log_msg("DETECT", "DETECTED threat=%s file=%s", threat, path);
-        report_event(kEventThreatDetected, kEventWarning, threat, path);
+        report_event(TG_MSG_THREAT_DETECTED, TG_EVENT_WARNING, threat, path);
         if (g_detect_sink.report_detection != nullptr)
             g_detect_sink.report_detection(threat, path);
         if (!quarantine) {
