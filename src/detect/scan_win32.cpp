@@ -78,6 +78,14 @@ static long bump(long* counter)
 // in the log however many threads scan at once.
 static SRWLOCK g_report_lock = SRWLOCK_INIT;
 
+// The fleet report may wait on the network for its time-outs: it is sent
+// after the lock is let go, so that no other thread's detection waits too.
+static void report_to_fleet(const char* threat, const char* path)
+{
+    if (g_detect_sink.report_detection != nullptr)
+        g_detect_sink.report_detection(threat, path);
+}
+
 // A file whose digest waits for the signatures, and the list of them.
 struct PendingFile {
     std::string path;
@@ -129,12 +137,11 @@ static void scan_file_in(const char* path, ScanStats* stats, int quarantine, Pen
         AcquireSRWLockExclusive(&g_report_lock);
         log_msg("DETECT", "DETECTED threat=%s file=%s", threat, path);
         report_event(TG_MSG_THREAT_DETECTED, TG_EVENT_WARNING, threat, path);
-        if (g_detect_sink.report_detection != nullptr)
-            g_detect_sink.report_detection(threat, path);
         if (!quarantine) {
             if (stats->verbose)
                 log_msg("INFO", " -> (report only, not quarantined)");
             ReleaseSRWLockExclusive(&g_report_lock);
+            report_to_fleet(threat, path);
             return;
         }
         // Only the file that was inspected is moved or deleted.
@@ -146,6 +153,7 @@ static void scan_file_in(const char* path, ScanStats* stats, int quarantine, Pen
             log_msg("INFO", " -> %s", r > 0 ? "quarantined" : "deleted");
         }
         ReleaseSRWLockExclusive(&g_report_lock);
+        report_to_fleet(threat, path);
         if (g_detect_sink.alert_threat != nullptr)
             g_detect_sink.alert_threat(threat, path);
     } else if (verdict == kVerdictCannotOpen) {

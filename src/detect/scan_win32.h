@@ -21,7 +21,8 @@ struct ScanStats {
 // the detection engine fill these in at start-up (before any scan); a null
 // entry is skipped.
 struct DetectSink {
-    // Tells the fleet server (under the detection lock, after the event).
+    // Tells the fleet server, after the event and the quarantine, outside
+    // the detection lock: it may block (HTTP) while other threads detect.
     void (*report_detection)(const char* threat, const char* path);
     // Tells the user (the tray's balloon) once the file has been handled.
     void (*alert_threat)(const char* threat, const char* path);

@@ -550,6 +550,75 @@ TEST(Quarantine, OrphanedFilesKeepTheirIdsAndTheNextFreeOneIsTaken)
     EXPECT_EQ(log.find("3_x.exe.quar has no record"), std::string::npos);
 }
 
+namespace {
+
+// A fleet report that hangs (a server that never answers) on its first call
+// until released.
+struct HangingReport {
+    HANDLE entered, release;
+    volatile LONG calls;
+} g_hang;
+
+void hanging_report(const char*, const char*)
+{
+    if (InterlockedIncrement(&g_hang.calls) == 1) {
+        SetEvent(g_hang.entered);
+        WaitForSingleObject(g_hang.release, 120000);
+    }
+}
+
+DWORD WINAPI scan_one(LPVOID path)
+{
+    ScanStats s{};
+    scan_file(static_cast<const char*>(path), &s, 1);
+    return 0;
+}
+
+} // namespace
+
+// While one detection's fleet report waits on the network, another thread's
+// detection is logged, quarantined and reported; each one's lines stay
+// together.
+TEST(ScanFile, AHangingFleetReportHoldsUpNoOtherDetection)
+{
+    TempDir dir;
+    data_dir_in(dir);
+    std::string first = dir.file("first.exe"), second = dir.file("second.exe");
+    write_file(first, "MZ" + eicar_marker());
+    write_file(second, "MZ" + eicar_marker());
+    const DetectSink saved = g_detect_sink;
+    g_detect_sink.report_detection = hanging_report;
+    g_detect_sink.alert_threat = nullptr;
+    HandleHolder entered(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    HandleHolder release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    g_hang = {entered.get(), release.get(), 0};
+
+    HandleHolder a(
+        CreateThread(nullptr, 0, scan_one, const_cast<char*>(first.c_str()), 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(entered.get(), 60000), WAIT_OBJECT_0);
+    HandleHolder b(
+        CreateThread(nullptr, 0, scan_one, const_cast<char*>(second.c_str()), 0, nullptr));
+    // Not a measure of speed: a detection that waits behind the report never ends.
+    EXPECT_EQ(WaitForSingleObject(b.get(), 30000), WAIT_OBJECT_0) << "held up by the report";
+    EXPECT_EQ(g_hang.calls, 2);
+    SetEvent(release.get());
+    EXPECT_EQ(WaitForSingleObject(a.get(), 60000), WAIT_OBJECT_0);
+    WaitForSingleObject(b.get(), 60000);
+    g_detect_sink = saved;
+
+    EXPECT_FALSE(exists(first));
+    EXPECT_FALSE(exists(second));
+    std::string log = logs_text();
+    for (const std::string& path : {first, second}) {
+        size_t at = log.find("[DETECT] DETECTED threat=EICAR-Test-File file=" + path + "\n");
+        ASSERT_NE(at, std::string::npos) << log;
+        size_t next = log.find('\n', at) + 1;
+        std::string line = log.substr(next, log.find('\n', next) - next);
+        EXPECT_NE(line.find("[DETECT] QUARANTINED id="), std::string::npos) << line;
+        EXPECT_NE(line.find("file=" + path), std::string::npos) << line;
+    }
+}
+
 TEST(ScanTree, CountsFilesSkipsAndExclusions)
 {
     TempDir dir;
