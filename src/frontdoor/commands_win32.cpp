@@ -89,6 +89,15 @@ int cmd_quarantine_list()
     return 0;
 }
 
+InstanceClaim instance_claim(const char* name, HANDLE* mutex, DWORD* err)
+{
+    *mutex = CreateMutexA(nullptr, FALSE, name);
+    *err = GetLastError();
+    if (*mutex == nullptr)
+        return InstanceClaim::Unverified;
+    return *err == ERROR_ALREADY_EXISTS ? InstanceClaim::Running : InstanceClaim::First;
+}
+
 // `--service`: the service dispatcher, or the protection loop run by hand
 // when no Service Control Manager started the process.
 int cmd_service()
@@ -106,10 +115,21 @@ int cmd_service()
         return 1;
     }
     log_msg("INFO", "--service launched manually: running protection loop directly");
-    HandleHolder mutex(CreateMutexA(nullptr, FALSE, "Global\\Tallowguard_Instance_Mutex"));
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    const char* name = "Global\\Tallowguard_Instance_Mutex";
+    HANDLE h = nullptr;
+    DWORD claim_err = 0;
+    InstanceClaim claim = instance_claim(name, &h, &claim_err);
+    HandleHolder mutex(h);
+    if (claim == InstanceClaim::Running) {
         log_msg("WARN", "another instance is running");
         return 0;
+    }
+    if (claim == InstanceClaim::Unverified) {
+        log_msg("ERROR",
+                "cannot open the single-instance mutex %s (%lu): another instance may be "
+                "running; not starting a second protection loop",
+                name, claim_err);
+        return 1;
     }
     engine_run();
     engine_wait_watchers(kWatcherDrainMs);

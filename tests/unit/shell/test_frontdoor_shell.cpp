@@ -2,6 +2,7 @@
 
 #include "common/handles.h"
 #include "common/settings.h"
+#include "frontdoor/commands_win32.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,20 @@ std::string get(const std::string& text, const char* key)
     char v[64];
     settings_get(text.data(), text.size(), key, v, sizeof(v), "<missing>");
     return v;
+}
+
+// Tallowguard.exe as TG_EXE names it; empty when it is not set. ctest passes
+// the Linux path; Wine maps "/" paths through drive Z:.
+std::string program_path()
+{
+    const char* exe = getenv("TG_EXE");
+    if (exe == nullptr)
+        return "";
+    std::string path = std::string("Z:") + exe;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
 }
 
 } // namespace
@@ -276,13 +291,8 @@ TEST(NotifyLogFile, KeepsNewestAndLosesNoConcurrentAlert)
 
 TEST(EventLog, MessageTableHoldsEveryEventText)
 {
-    const char* exe = getenv("TG_EXE");
-    ASSERT_NE(exe, nullptr) << "TG_EXE names Tallowguard.exe";
-    // ctest passes the Linux path; Wine maps "/" paths through drive Z:.
-    std::string path = std::string("Z:") + exe;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
+    std::string path = program_path();
+    ASSERT_FALSE(path.empty()) << "TG_EXE names Tallowguard.exe";
     HMODULE mod = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(mod, nullptr) << GetLastError();
     struct Msg {
@@ -341,4 +351,54 @@ TEST(EventLog, SourceRegistration)
     RegCloseKey(key);
     // Reports go nowhere under Wine but must not fail or crash.
     report_event(0x8FFF0065, 2, "EICAR-Test-File", nullptr, "7");
+}
+
+// Only a mutex this process created itself lets the protection loop run.
+// The name held by another kind of object (CreateMutex then fails with
+// ERROR_INVALID_HANDLE) stands for a mutex this account may not open: Wine
+// does not enforce access rights, so the access-denied case cannot be made
+// here.
+TEST(SingleInstance, RunsOnlyWhenItCreatedTheMutex)
+{
+    char name[96];
+    snprintf(name, sizeof(name), "Local\\tgtest_instance_%lu", GetCurrentProcessId());
+    HANDLE first = nullptr, second = nullptr;
+    DWORD err = 0;
+    EXPECT_EQ(instance_claim(name, &first, &err), InstanceClaim::First);
+    HandleHolder hold_first(first);
+    EXPECT_EQ(instance_claim(name, &second, &err), InstanceClaim::Running);
+    HandleHolder hold_second(second);
+    EXPECT_EQ(err, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    char other[96];
+    snprintf(other, sizeof(other), "Local\\tgtest_instance_event_%lu", GetCurrentProcessId());
+    HandleHolder event(CreateEventA(nullptr, TRUE, FALSE, other));
+    ASSERT_TRUE(event.ok());
+    HANDLE none = nullptr;
+    EXPECT_EQ(instance_claim(other, &none, &err), InstanceClaim::Unverified);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(err, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    // The program run by hand refuses to start its loop beside the name it
+    // cannot check (before, it ran a second engine).
+    std::string exe = program_path();
+    ASSERT_FALSE(exe.empty()) << "TG_EXE names Tallowguard.exe";
+    HandleHolder taken(CreateEventA(nullptr, TRUE, FALSE, "Global\\Tallowguard_Instance_Mutex"));
+    ASSERT_TRUE(taken.ok());
+    std::string cmd = "\"" + exe + "\" --service";
+    std::vector<char> buf(cmd.begin(), cmd.end());
+    buf.push_back('\0');
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    CloseHandle(pi.hThread);
+    HandleHolder proc(pi.hProcess);
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(proc.get(), 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(proc.get(), &code);
+    else
+        TerminateProcess(proc.get(), 99); // a second engine: the fault
+    EXPECT_EQ(code, 1u);
 }
