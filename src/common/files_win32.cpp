@@ -58,6 +58,13 @@ FileRead file_read_existing(const char* path, std::string* out)
 
 bool file_replace_atomic(const char* path, const std::string& content)
 {
+    // A read-only file is not to be replaced. Windows refuses the move over
+    // it; Wine's does not, so it is asked here.
+    DWORD attrs = GetFileAttributesA(path);
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     char tmp[TG_PATH_SIZE + 64];
     snprintf(tmp, sizeof(tmp), "%s.%lu-%lu.tmp", path, GetCurrentProcessId(), GetCurrentThreadId());
     {

@@ -22,7 +22,7 @@ FileRead file_read_existing(const char* path, std::string* out);
 
 // Replaces a file's content atomically: written to a temporary file in the
 // same folder, flushed, then moved over the old one. False when it failed;
-// the old file is then left as it was.
+// the old file is then left as it was (so is a read-only file).
 bool file_replace_atomic(const char* path, const std::string& content);
 
 // Serialises read-modify-write of one file across threads and processes

@@ -16,18 +16,27 @@ void settings_read(const char* path, const char* key, char* out, size_t size, co
     settings_get(text.data(), text.size(), key, out, size, def);
 }
 
-bool settings_write(const char* path, const char* key, const char* value)
+bool settings_write_keys(const char* path, const char* const* keys, const char* const* values,
+                         size_t count)
 {
-    if (path == nullptr || path[0] == '\0')
+    if (path == nullptr || path[0] == '\0' || count == 0)
         return false;
     FileLock lock(path);
     std::string text;
     FileRead r = file_read_existing(path, &text);
     if (r == FileRead::Unreadable)
-        return false; // never replaced by a file that holds only this key
+        return false; // never replaced by a file that holds only these keys
     bool exists = r == FileRead::Read;
-    std::string next = settings_set(exists ? text.data() : nullptr, text.size(), key, value);
+    std::string next =
+        settings_set(exists ? text.data() : nullptr, text.size(), keys[0], values[0]);
+    for (size_t i = 1; i < count; i++)
+        next = settings_set(next.data(), next.size(), keys[i], values[i]);
     return file_replace_atomic(path, next);
+}
+
+bool settings_write(const char* path, const char* key, const char* value)
+{
+    return settings_write_keys(path, &key, &value, 1);
 }
 
 void config_get(const char* key, char* out, size_t size, const char* def)

@@ -1,5 +1,6 @@
 #include "frontdoor/commands_win32.h"
 
+#include "cloud/cloud.h"
 #include "cloud/cloud_win32.h"
 #include "common/console_win32.h"
 #include "common/files_win32.h"
@@ -69,9 +70,20 @@ int cmd_set_server(const char* url)
 {
     console_open();
     std::string u = cli_normalise_server_url(url);
-    config_set("server_url", u.c_str());
-    config_set("install_id", "");
-    config_set("install_token", "");
+    if (!u.empty() && !cloud_url_acceptable(u.c_str())) {
+        console_print("Not a server URL: it must begin with http:// or https:// and name a host "
+                      "(and a port from 1 to 65535, if any), with no control characters. "
+                      "Nothing was changed.\n");
+        return 1;
+    }
+    // The new server and the end of the old enrolment go together.
+    const char* keys[] = {"server_url", "install_id", "install_token"};
+    const char* values[] = {u.c_str(), "", ""};
+    if (!settings_write_keys(g_app.paths.config_ini, keys, values, 3)) {
+        console_print("Could not write %s (read-only or disk full?): the server was not set.\n",
+                      g_app.paths.config_ini);
+        return 1;
+    }
     console_print("Server set to %s\n", u.empty() ? "(standalone)" : u.c_str());
     return 0;
 }
