@@ -93,13 +93,8 @@ void write_file(const std::string& path, const std::string& text)
         WriteFile(h.get(), text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
 }
 
-HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args)
+HANDLE start_command(const std::string& cmd)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof(self));
-    std::string cmd = std::string("\"") + self + "\" --child " + role;
-    for (const std::string& a : args)
-        cmd += " \"" + a + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
@@ -110,6 +105,16 @@ HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args
         return nullptr;
     CloseHandle(pi.hThread);
     return pi.hProcess;
+}
+
+HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    std::string cmd = std::string("\"") + self + "\" --child " + role;
+    for (const std::string& a : args)
+        cmd += " \"" + a + "\"";
+    return start_command(cmd);
 }
 
 DWORD wait_child(HANDLE h, DWORD timeout_ms)

@@ -30,6 +30,8 @@ void use_data_dir(const std::string& data_dir);
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 
+// Starts the command line `cmd`; returns the process handle (null on failure).
+HANDLE start_command(const std::string& cmd);
 // Starts this test program again as a child running `role` with `args`
 // (see child_main in main.cpp); returns the process handle.
 HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args);

@@ -401,20 +401,13 @@ TEST(Quarantine, DeletePolicyDeletesAndFallsBackWhenTheDeleteFails)
     GetModuleFileNameA(nullptr, self, sizeof(self));
     std::string running = dir.file("running.exe");
     ASSERT_TRUE(CopyFileA(self, running.c_str(), FALSE));
-    std::string cmd = "\"" + running + "\" --child sleep 20000";
-    std::vector<char> buf(cmd.begin(), cmd.end());
-    buf.push_back('\0');
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &si, &pi));
-    CloseHandle(pi.hThread);
+    HANDLE child = start_command("\"" + running + "\" --child sleep 20000");
+    ASSERT_NE(child, nullptr);
     Sleep(500);
     long id = quarantine_file(running.c_str(), "Test.Threat");
-    TerminateProcess(pi.hProcess, 0);
-    WaitForSingleObject(pi.hProcess, 10000);
-    CloseHandle(pi.hProcess);
+    TerminateProcess(child, 0);
+    WaitForSingleObject(child, 10000);
+    CloseHandle(child);
     EXPECT_GT(id, 0);
     EXPECT_FALSE(exists(running));
     EXPECT_NE(logs_text().find("delete failed, falling back to quarantine: " + running),

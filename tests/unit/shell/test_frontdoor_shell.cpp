@@ -385,16 +385,8 @@ TEST(SingleInstance, RunsOnlyWhenItCreatedTheMutex)
     ASSERT_FALSE(exe.empty()) << "TG_EXE names Tallowguard.exe";
     HandleHolder taken(CreateEventA(nullptr, TRUE, FALSE, "Global\\Tallowguard_Instance_Mutex"));
     ASSERT_TRUE(taken.ok());
-    std::string cmd = "\"" + exe + "\" --service";
-    std::vector<char> buf(cmd.begin(), cmd.end());
-    buf.push_back('\0');
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &si, &pi));
-    CloseHandle(pi.hThread);
-    HandleHolder proc(pi.hProcess);
+    HandleHolder proc(start_command("\"" + exe + "\" --service"));
+    ASSERT_TRUE(proc.ok());
     DWORD code = STILL_ACTIVE;
     if (WaitForSingleObject(proc.get(), 60000) == WAIT_OBJECT_0)
         GetExitCodeProcess(proc.get(), &code);
