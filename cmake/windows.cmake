@@ -30,7 +30,10 @@ add_custom_command(
   COMMAND ${TG_WINDMC} -U -h ${TG_MC_DIR} -r ${TG_MC_DIR} ${CMAKE_SOURCE_DIR}/src/res/messages.mc
   DEPENDS ${CMAKE_SOURCE_DIR}/src/res/messages.mc
   VERBATIM)
-add_custom_target(tg_messages DEPENDS ${TG_MC_DIR}/MSG00409.bin)
+add_custom_target(tg_messages DEPENDS ${TG_MC_DIR}/MSG00409.bin ${TG_MC_DIR}/messages.h)
+# The shell checks the event ids it reports against the generated header.
+add_dependencies(tg_shell tg_messages)
+target_include_directories(tg_shell PRIVATE ${TG_MC_DIR})
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/res/tallowguard.rc PROPERTIES
   OBJECT_DEPENDS "${TG_MC_DIR}/MSG00409.bin;${CMAKE_SOURCE_DIR}/src/res/tallowguard.manifest")
 

@@ -32,16 +32,39 @@ bool file_read_all(const char* path, std::string* out)
     while (got < out->size()) {
         DWORD n = 0;
         DWORD want = static_cast<DWORD>(std::min<size_t>(out->size() - got, 1u << 20));
-        if (!ReadFile(h.get(), &(*out)[got], want, &n, nullptr) || n == 0)
-            break;
+        if (!ReadFile(h.get(), &(*out)[got], want, &n, nullptr)) {
+            // Part of a file is no file: a writer would put back the part.
+            out->clear();
+            return false;
+        }
+        if (n == 0)
+            break; // shorter now than when it was opened
         got += n;
     }
     out->resize(got);
     return true;
 }
 
+FileRead file_read_existing(const char* path, std::string* out)
+{
+    if (file_read_all(path, out))
+        return FileRead::Read;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return FileRead::Unreadable;
+    DWORD err = GetLastError();
+    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? FileRead::Missing
+                                                                      : FileRead::Unreadable;
+}
+
 bool file_replace_atomic(const char* path, const std::string& content)
 {
+    // A read-only file is not to be replaced. Windows refuses the move over
+    // it; Wine's does not, so it is asked here.
+    DWORD attrs = GetFileAttributesA(path);
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     char tmp[TG_PATH_SIZE + 64];
     snprintf(tmp, sizeof(tmp), "%s.%lu-%lu.tmp", path, GetCurrentProcessId(), GetCurrentThreadId());
     {

@@ -130,3 +130,16 @@ long settings_atol(const char* s)
 {
     return s == nullptr ? 0 : text_atol(s, strlen(s));
 }
+
+long settings_counter_value(const char* text)
+{
+    return settings_counter_add(settings_atol(text), 0);
+}
+
+long settings_counter_add(long count, long n)
+{
+    long long s = static_cast<long long>(count < 0 ? 0 : count) + n;
+    if (s > TG_COUNTER_MAX)
+        return TG_COUNTER_MAX;
+    return s < 0 ? 0 : static_cast<long>(s);
+}

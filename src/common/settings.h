@@ -28,3 +28,14 @@ std::string settings_set(const char* text, size_t len, const char* key, const ch
 // optional sign, digits; anything else gives 0), saturating instead of
 // overflowing.
 long settings_atol(const char* s);
+
+// Lifetime counters (stats.ini `scanned` and `detected`) run from 0 to
+// TG_COUNTER_MAX, the largest signed 32-bit value.
+constexpr long TG_COUNTER_MAX = 0x7fffffffL;
+// A stored counter's value: its decimal text (settings_atol), where a
+// negative number (a damaged file) counts as 0 and a larger one is held at
+// TG_COUNTER_MAX.
+long settings_counter_value(const char* text);
+// count + n for a counter: a negative count counts as 0 and the sum is held
+// at TG_COUNTER_MAX (and at 0 should n be negative).
+long settings_counter_add(long count, long n);

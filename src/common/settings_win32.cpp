@@ -16,20 +16,27 @@ void settings_read(const char* path, const char* key, char* out, size_t size, co
     settings_get(text.data(), text.size(), key, out, size, def);
 }
 
-bool settings_write(const char* path, const char* key, const char* value)
+bool settings_write_keys(const char* path, const char* const* keys, const char* const* values,
+                         size_t count)
 {
-    if (path == nullptr || path[0] == '\0')
+    if (path == nullptr || path[0] == '\0' || count == 0)
         return false;
     FileLock lock(path);
     std::string text;
-    bool exists = file_read_all(path, &text);
-    if (!exists && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
-        // There but unreadable (locked, a directory): never replace it with
-        // a file that holds only this key.
-        return false;
-    }
-    std::string next = settings_set(exists ? text.data() : nullptr, text.size(), key, value);
+    FileRead r = file_read_existing(path, &text);
+    if (r == FileRead::Unreadable)
+        return false; // never replaced by a file that holds only these keys
+    bool exists = r == FileRead::Read;
+    std::string next =
+        settings_set(exists ? text.data() : nullptr, text.size(), keys[0], values[0]);
+    for (size_t i = 1; i < count; i++)
+        next = settings_set(next.data(), next.size(), keys[i], values[i]);
     return file_replace_atomic(path, next);
+}
+
+bool settings_write(const char* path, const char* key, const char* value)
+{
+    return settings_write_keys(path, &key, &value, 1);
 }
 
 void config_get(const char* key, char* out, size_t size, const char* def)
@@ -73,12 +80,7 @@ static LONG read_counter(const std::string& text, const char* key)
 {
     char v[64];
     settings_get(text.empty() ? nullptr : text.data(), text.size(), key, v, sizeof(v), "0");
-    long n = settings_atol(v);
-    if (n > 0x7fffffffL)
-        n = 0x7fffffffL;
-    if (n < -0x7fffffffL - 1)
-        n = -0x7fffffffL - 1;
-    return static_cast<LONG>(n);
+    return static_cast<LONG>(settings_counter_value(v));
 }
 
 void counters_load()
@@ -91,12 +93,7 @@ void counters_load()
 
 static LONG sat_add(LONG a, LONG b)
 {
-    long long s = static_cast<long long>(a) + b;
-    if (s > 0x7fffffffLL)
-        return 0x7fffffff;
-    if (s < 0)
-        return a;
-    return static_cast<LONG>(s);
+    return static_cast<LONG>(settings_counter_add(a, b));
 }
 
 void counters_save()
@@ -104,9 +101,10 @@ void counters_save()
     const char* path = g_app.paths.stats_ini;
     FileLock lock(path);
     std::string text;
-    bool exists = file_read_all(path, &text);
-    if (!exists && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    FileRead r = file_read_existing(path, &text);
+    if (r == FileRead::Unreadable)
         return;
+    bool exists = r == FileRead::Read;
     LONG ds = InterlockedExchange(&g_scanned_pending, 0);
     LONG dd = InterlockedExchange(&g_detected_pending, 0);
     LONG scanned = sat_add(read_counter(text, "scanned"), ds);

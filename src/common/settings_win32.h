@@ -8,6 +8,9 @@ void settings_read(const char* path, const char* key, char* out, size_t size, co
 // Sets `key` to `value`, keeping every other line; false when the file
 // could not be written.
 bool settings_write(const char* path, const char* key, const char* value);
+// Sets `count` keys in one rewrite: all of them are written, or (false) none.
+bool settings_write_keys(const char* path, const char* const* keys, const char* const* values,
+                         size_t count);
 void config_get(const char* key, char* out, size_t size, const char* def);
 bool config_set(const char* key, const char* value);
 // Creates config.ini with the default lines when it does not exist yet.

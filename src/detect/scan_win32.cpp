@@ -1,5 +1,6 @@
 #include "detect/scan_win32.h"
 
+#include "common/eventlog.h"
 #include "common/handles.h"
 #include "common/limits.h"
 #include "common/log_win32.h"
@@ -26,8 +27,6 @@
 #include <string>
 #include <vector>
 
-static const DWORD kEventThreatDetected = 0x8FFF0064;
-static const WORD kEventWarning = 2;
 static const int kMaxDepth = 64;          // levels below the starting folder that are entered
 static const int kMaxQuickLocations = 64; // quick_locations: later folders are not added
 static const int kProgressEvery = 2000;   // verbose scans log a progress line this often
@@ -81,6 +80,14 @@ static long bump(long* counter)
 // in the log however many threads scan at once.
 static SRWLOCK g_report_lock = SRWLOCK_INIT;
 
+// The fleet report may wait on the network for its time-outs: it is sent
+// after the lock is let go, so that no other thread's detection waits too.
+static void report_to_fleet(const char* threat, const char* path)
+{
+    if (g_detect_sink.report_detection != nullptr)
+        g_detect_sink.report_detection(threat, path);
+}
+
 // A file whose digest waits for the signatures, and the list of them.
 struct PendingFile {
     std::string path;
@@ -131,13 +138,12 @@ static void scan_file_in(const char* path, ScanStats* stats, int quarantine, Pen
         bump(&stats->threats);
         AcquireSRWLockExclusive(&g_report_lock);
         log_msg("DETECT", "DETECTED threat=%s file=%s", threat, path);
-        report_event(kEventThreatDetected, kEventWarning, threat, path);
-        if (g_detect_sink.report_detection != nullptr)
-            g_detect_sink.report_detection(threat, path);
+        report_event(TG_MSG_THREAT_DETECTED, TG_EVENT_WARNING, threat, path);
         if (!quarantine) {
             if (stats->verbose)
                 log_msg("INFO", " -> (report only, not quarantined)");
             ReleaseSRWLockExclusive(&g_report_lock);
+            report_to_fleet(threat, path);
             return;
         }
         char why[TG_KEPT_WHY_SIZE];
@@ -155,6 +161,7 @@ static void scan_file_in(const char* path, ScanStats* stats, int quarantine, Pen
             }
         }
         ReleaseSRWLockExclusive(&g_report_lock);
+        report_to_fleet(threat, path);
         if (g_detect_sink.alert_threat != nullptr)
             g_detect_sink.alert_threat(threat, path);
     } else if (verdict == kVerdictCannotOpen) {
@@ -335,7 +342,15 @@ static void work_finish(ScanWork* w)
 static void walk(const char* folder, ScanWork* work, int depth)
 {
     ScanStats* stats = work->stats;
-    if (depth > kMaxDepth || stopped(stats))
+    if (depth > kMaxDepth) {
+        if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&stats->deep_warned), 1) == 0)
+            log_msg("WARN",
+                    "scan: folders more than %d levels below the start are not scanned; the "
+                    "first left out: %s",
+                    kMaxDepth, folder);
+        return;
+    }
+    if (stopped(stats))
         return;
     if (is_excluded(folder)) {
         bump(&stats->skipped);

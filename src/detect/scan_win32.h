@@ -14,13 +14,15 @@ struct ScanStats {
     long skipped;        // excluded paths, other file types, reparse-point folders
     int verbose;         // per-detection outcome and progress lines in the log
     volatile LONG* stop; // non-zero: abandon the scan (may be null)
+    long deep_warned;    // set once a folder past the depth limit was logged (WARN)
 };
 
 // Where a detection goes beyond the log and the event log: the layers above
 // the detection engine fill these in at start-up (before any scan); a null
 // entry is skipped.
 struct DetectSink {
-    // Tells the fleet server (under the detection lock, after the event).
+    // Tells the fleet server, after the event and the quarantine, outside
+    // the detection lock: it may block (HTTP) while other threads detect.
     void (*report_detection)(const char* threat, const char* path);
     // Tells the user (the tray's balloon) once the file has been handled.
     void (*alert_threat)(const char* threat, const char* path);
@@ -31,7 +33,9 @@ extern DetectSink g_detect_sink;
 // This program's own running image is never reported: its keyword tables
 // would make the heuristics flag it.
 void scan_file(const char* path, ScanStats* stats, int quarantine);
-// Walks a folder tree; callers pass depth 0. The walk runs on the calling
+// Walks a folder tree; callers pass depth 0. Folders more than 64 levels
+// below the start are left out; the first one a scan leaves out is named in
+// one WARN line (per ScanStats). The walk runs on the calling
 // thread and hands the files it finds to a few inspecting threads (one per
 // processor, the caller included); every file has been inspected when it
 // returns. One detection's log lines are never interleaved with another's.

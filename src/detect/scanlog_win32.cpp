@@ -19,9 +19,8 @@ void scans_log_append(const char* kind, long seconds, long files, long threats)
     // the old in one move, so a crash never leaves a half-written log.
     FileLock lock(path);
     std::string old;
-    bool exists = file_read_all(path, &old);
-    if (!exists && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return; // there but unreadable: do not replace it with one line
+    if (file_read_existing(path, &old) == FileRead::Unreadable)
+        return; // do not replace it with one line
     std::string text = scanlog_rewrite(old.data(), old.size(), line);
     file_replace_atomic(path, text);
 }

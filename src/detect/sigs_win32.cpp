@@ -16,11 +16,14 @@ static void feed_file(SigBuilder* b, HANDLE h)
     read_buffers_take(&buf);
     unsigned char* block = buf.head;
     size_t size = buf.owned != nullptr ? buf.head_size + buf.block_size : buf.head_size;
-    for (;;) {
+    for (bool first = true;; first = false) {
         size_t n = read_full(h, block, size);
         if (n == 0)
             break;
-        sig_builder_feed(b, reinterpret_cast<const char*>(block), n);
+        // A UTF-8 byte-order mark (editors save one) is no part of the
+        // first line.
+        size_t skip = first && n >= 3 && memcmp(block, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+        sig_builder_feed(b, reinterpret_cast<const char*>(block) + skip, n - skip);
         if (n < size)
             break;
     }

@@ -6,6 +6,7 @@
 #include "cloud/cloud_win32.h"
 #include "cloud/fleet_win32.h"
 #include "common/console_win32.h"
+#include "common/eventlog.h"
 #include "common/handles.h"
 #include "common/localtime.h"
 #include "common/log_win32.h"
@@ -153,6 +154,6 @@ long engine_quarantine_file(const char* path, const char* threat)
 
 void engine_report_detection(const char* threat, const char* path)
 {
-    report_event(0x8FFF0064, EVENTLOG_WARNING_TYPE, threat, path);
+    report_event(TG_MSG_THREAT_DETECTED, EVENTLOG_WARNING_TYPE, threat, path);
     cloud_report_detection(threat, path);
 }

@@ -22,5 +22,5 @@ DWORD WINAPI engine_reboot_thread(LPVOID);
 // Thin wrappers other areas use (USB guard, user interface).
 int engine_inspect_file(const char* path, char* threat, size_t threat_size);
 long engine_quarantine_file(const char* path, const char* threat);
-// Event-log entry 0x8FFF0064 and the fleet detection report.
+// Event-log entry TG_MSG_THREAT_DETECTED and the fleet detection report.
 void engine_report_detection(const char* threat, const char* path);

@@ -6,6 +6,7 @@
 #include "cloud/cloud_win32.h"
 #include "cloud/fleet_win32.h"
 #include "common/clock_win32.h"
+#include "common/eventlog.h"
 #include "common/files_win32.h"
 #include "common/handles.h"
 #include "common/log_win32.h"
@@ -147,7 +148,7 @@ static void loop_quick_scan(const char* kind, const char* done_fmt, const char* 
     char files[48], threats[48];
     bounded_format(files, sizeof(files), "%ld files scanned", st.files);
     bounded_format(threats, sizeof(threats), "%ld threats found", st.threats);
-    report_event(0x4FFF0190, EVENTLOG_INFORMATION_TYPE, event_kind, files, threats);
+    report_event(TG_MSG_SCAN_COMPLETED, EVENTLOG_INFORMATION_TYPE, event_kind, files, threats);
     char body[TG_SCAN_BODY_SIZE];
     format_scan_body(body, sizeof(body), st.files, st.threats);
     notify_log_append(title, body);
@@ -244,7 +245,7 @@ static bool wait_tick(DWORD ms)
 void engine_hand_off_to_updater()
 {
     log_msg("INFO", "service: update staged — handing off to updater");
-    report_event(0x4FFF00C8, EVENTLOG_INFORMATION_TYPE, "engine update downloaded, restarting");
+    report_event(TG_MSG_UPDATED, EVENTLOG_INFORMATION_TYPE, "engine update downloaded, restarting");
     notify_log_append("Tallowguard updated",
                       "New protection update downloaded - restarting to apply it.");
     // The watchers and guards end with the process; the flag keeps them
@@ -274,7 +275,7 @@ static void startup()
 
     log_msg("INFO", "Tallowguard " TG_ENGINE_VERSION " %s started (pid %lu)", role,
             GetCurrentProcessId());
-    report_event(0x4FFF0001, EVENTLOG_INFORMATION_TYPE, TG_ENGINE_VERSION);
+    report_event(TG_MSG_SERVICE_STARTED, EVENTLOG_INFORMATION_TYPE, TG_ENGINE_VERSION);
 
     cloud_load_state();
     c.hooks.cloud_register();
@@ -315,7 +316,7 @@ static void run_round(EngineMarks* marks, bool* active)
         log_msg("INFO", "%s: protection %s%s", role, act ? "resumed" : "paused",
                 s.paused ? ", paused by user" : "");
         if (!act)
-            report_event(0xCFFF012D, EVENTLOG_ERROR_TYPE, "paused by user");
+            report_event(TG_MSG_PROTECTION_PAUSED, EVENTLOG_ERROR_TYPE, "paused by user");
         *active = act;
     }
 
@@ -375,6 +376,6 @@ void engine_run()
         CloseHandle(g_engine.stop_event);
         g_engine.stop_event = nullptr;
     }
-    report_event(0x4FFF0002, EVENTLOG_INFORMATION_TYPE);
+    report_event(TG_MSG_SERVICE_STOPPED, EVENTLOG_INFORMATION_TYPE);
     log_msg("INFO", "%s stopped", engine_role_word());
 }

@@ -3,6 +3,7 @@
 // here are the settings, the scan and what it leaves behind.
 #include "engine/schedule_win32.h"
 
+#include "common/eventlog.h"
 #include "common/log_win32.h"
 #include "common/settings_win32.h"
 #include "common/text.h"
@@ -77,7 +78,8 @@ void schedule_tick()
     char files[48], threats[48];
     bounded_format(files, sizeof(files), "%ld files scanned", st.files);
     bounded_format(threats, sizeof(threats), "%ld threats found", st.threats);
-    report_event(0x4FFF0190, EVENTLOG_INFORMATION_TYPE, "scheduled full", files, threats);
+    report_event(TG_MSG_SCAN_COMPLETED, EVENTLOG_INFORMATION_TYPE, "scheduled full", files,
+                 threats);
     char body[TG_SCAN_BODY_SIZE];
     format_scan_body(body, sizeof(body), st.files, st.threats);
     notify_log_append("Scheduled full scan complete", body);

@@ -128,11 +128,12 @@ std::string cli_normalise_server_url(const char* url)
     const char* s = url ? url : "";
     while (*s == ' ' || *s == '\t')
         s++;
-    std::string u(s);
-    while (!u.empty() && (u.back() == '/' || u.back() == ' '))
-        u.pop_back();
+    // A setting's value ends at its line end: what follows would not be stored.
+    std::string u(s, strcspn(s, "\r\n"));
     if (u.size() > TG_SERVER_URL_SIZE - 1)
         u.resize(TG_SERVER_URL_SIZE - 1);
+    while (!u.empty() && (u.back() == '/' || u.back() == ' '))
+        u.pop_back();
     return u;
 }
 

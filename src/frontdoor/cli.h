@@ -39,8 +39,8 @@ bool cli_per_user(const char* arg1, bool service_registered, bool run_value_pres
 // full path of the signature database.
 std::string cli_usage_text(const char* argv0, const char* signatures_db);
 
-// `--set-server` operand: leading blanks skipped, trailing '/' and ' ' removed,
-// cut to 511 characters.
+// `--set-server` operand as it is stored: leading blanks skipped, cut at the
+// first CR or LF and to 511 characters, then trailing '/' and ' ' removed.
 std::string cli_normalise_server_url(const char* url);
 
 struct StatusInfo {

@@ -1,5 +1,6 @@
 #include "frontdoor/commands_win32.h"
 
+#include "cloud/cloud.h"
 #include "cloud/cloud_win32.h"
 #include "common/console_win32.h"
 #include "common/files_win32.h"
@@ -69,9 +70,20 @@ int cmd_set_server(const char* url)
 {
     console_open();
     std::string u = cli_normalise_server_url(url);
-    config_set("server_url", u.c_str());
-    config_set("install_id", "");
-    config_set("install_token", "");
+    if (!u.empty() && !cloud_url_acceptable(u.c_str())) {
+        console_print("Not a server URL: it must begin with http:// or https:// and name a host "
+                      "(and a port from 1 to 65535, if any), with no control characters. "
+                      "Nothing was changed.\n");
+        return 1;
+    }
+    // The new server and the end of the old enrolment go together.
+    const char* keys[] = {"server_url", "install_id", "install_token"};
+    const char* values[] = {u.c_str(), "", ""};
+    if (!settings_write_keys(g_app.paths.config_ini, keys, values, 3)) {
+        console_print("Could not write %s (read-only or disk full?): the server was not set.\n",
+                      g_app.paths.config_ini);
+        return 1;
+    }
     console_print("Server set to %s\n", u.empty() ? "(standalone)" : u.c_str());
     return 0;
 }
@@ -87,6 +99,15 @@ int cmd_quarantine_list()
     std::string text = quar_list_text(db.data(), db.size());
     console_write(text.data(), text.size());
     return 0;
+}
+
+InstanceClaim instance_claim(const char* name, HANDLE* mutex, DWORD* err)
+{
+    *mutex = CreateMutexA(nullptr, FALSE, name);
+    *err = GetLastError();
+    if (*mutex == nullptr)
+        return InstanceClaim::Unverified;
+    return *err == ERROR_ALREADY_EXISTS ? InstanceClaim::Running : InstanceClaim::First;
 }
 
 // `--service`: the service dispatcher, or the protection loop run by hand
@@ -106,10 +127,21 @@ int cmd_service()
         return 1;
     }
     log_msg("INFO", "--service launched manually: running protection loop directly");
-    HandleHolder mutex(CreateMutexA(nullptr, FALSE, "Global\\Tallowguard_Instance_Mutex"));
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    const char* name = "Global\\Tallowguard_Instance_Mutex";
+    HANDLE h = nullptr;
+    DWORD claim_err = 0;
+    InstanceClaim claim = instance_claim(name, &h, &claim_err);
+    HandleHolder mutex(h);
+    if (claim == InstanceClaim::Running) {
         log_msg("WARN", "another instance is running");
         return 0;
+    }
+    if (claim == InstanceClaim::Unverified) {
+        log_msg("ERROR",
+                "cannot open the single-instance mutex %s (%lu): another instance may be "
+                "running; not starting a second protection loop",
+                name, claim_err);
+        return 1;
     }
     engine_run();
     engine_wait_watchers(kWatcherDrainMs);

@@ -120,6 +120,8 @@ class TreeScan(DetectTest):
         self.assertEqual(rc, 0, out)
         lines = out.splitlines()
         self.assertEqual(lines[0], "[INFO] custom scan: " + self.win())
+        self.assertIn("[WARN] scan: folders more than 64 levels below the start are not scanned; "
+                      "the first left out: " + self.win("deep/" + "d/" * 63 + "d"), lines)
         want = {self.win(r): t for r, (_, t) in scanned.items() if t}
         self.assertEqual(detections(out), want)
         files = len(scanned)
@@ -263,6 +265,20 @@ class TreeScan(DetectTest):
         rc, out = self.prefix.run("--status")
         self.assertIn("  Signatures: 10 loaded (C:\\ProgramData\\Tallowguard\\signatures.db)\n",
                       out)
+
+    def test_a_byte_order_mark_costs_no_signature(self):
+        # Editors that save UTF-8 put EF BB BF before the first line.
+        d = [sha(b"bom sample %d" % n) for n in range(2)]
+        self.prefix.write("signatures.db",
+                          "\xef\xbb\xbf%s Trojan.First\n%s Trojan.Second\n" % (d[0], d[1]))
+        for n in range(2):
+            self.put("b%d.exe" % n, b"bom sample %d" % n)
+        rc, out = self.prefix.run("--scan", self.win())
+        self.assertEqual(rc, 0)
+        self.assertEqual(detections(out), {self.win("b0.exe"): "Trojan.First",
+                                           self.win("b1.exe"): "Trojan.Second"})
+        rc, out = self.prefix.run("--status")
+        self.assertIn("  Signatures: 3 loaded (", out)
 
     def test_files_read_while_a_large_signature_list_loads(self):
         # 400,000 lines take the load well past the scan's first files: the

@@ -46,6 +46,37 @@ class CommandLine(PrefixTest):
         self.assertEqual((rc, out), (0, "Server set to (standalone)\n"))
         self.assertIn("server_url=\n", self.prefix.read("config.ini"))
 
+    def test_set_server_prints_what_it_stored_and_refuses_what_cannot_work(self):
+        before = "# mine\ninstall_id=abc\nserver_url=https://old.example\n"
+        self.prefix.write("config.ini", before)
+        # The value ends at a line end; the trailing "/" goes after the cut.
+        rc, out = self.prefix.run("--set-server", "https://fleet.example.org/\nhttps://evil/")
+        self.assertEqual((rc, out), (0, "Server set to https://fleet.example.org\n"))
+        self.assertIn("server_url=https://fleet.example.org\n", self.prefix.read("config.ini"))
+        self.prefix.write("config.ini", before)
+        for url in ("ftp://fleet.example.org", "fleet.example.org", "https://fleet\texample",
+                    "http://", "https://fleet.example.org:0"):
+            with self.subTest(url=url):
+                rc, out = self.prefix.run("--set-server", url)
+                self.assertEqual(rc, 1)
+                self.assertTrue(out.startswith("Not a server URL: it must begin with http:// "
+                                               "or https://"), out)
+                self.assertEqual(self.prefix.read("config.ini"), before)
+
+    def test_set_server_that_cannot_write_says_so(self):
+        before = "install_id=abc\nserver_url=https://old.example\n"
+        self.prefix.write("config.ini", before)
+        path = os.path.join(self.prefix.data_dir, "config.ini")
+        os.chmod(path, 0o444)  # Wine shows it as a read-only file
+        try:
+            rc, out = self.prefix.run("--set-server", "https://fleet.example.org")
+        finally:
+            os.chmod(path, 0o644)
+        self.assertEqual(rc, 1)
+        self.assertEqual(out, "Could not write C:\\ProgramData\\Tallowguard\\config.ini "
+                              "(read-only or disk full?): the server was not set.\n")
+        self.assertEqual(self.prefix.read("config.ini"), before)
+
     def test_status_lines_in_order(self):
         self.prefix.write("stats.ini", "scanned=12\ndetected=3\nlast_quick=2026-12-01 10:00\n")
         self.prefix.write("config.ini", "install_mode=tray\nserver_url=http://10.0.0.1:8080\n"

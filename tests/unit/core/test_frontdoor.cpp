@@ -107,6 +107,11 @@ TEST(Cli, ServerUrlNormalised)
     EXPECT_EQ(cli_normalise_server_url(""), "");
     EXPECT_EQ(cli_normalise_server_url(" / /"), "");
     EXPECT_EQ(cli_normalise_server_url(std::string(600, 'a').c_str()).size(), 511u);
+    // Cut at the line end first, then stripped: what is printed is what is stored.
+    EXPECT_EQ(cli_normalise_server_url("https://a/\r\nhttps://b"), "https://a");
+    EXPECT_EQ(cli_normalise_server_url("https://a\n/"), "https://a");
+    EXPECT_EQ(cli_normalise_server_url("https://a/ \rx"), "https://a");
+    EXPECT_EQ(cli_normalise_server_url("\nhttps://a"), "");
 }
 
 TEST(LogLine, FormatAndCut)

@@ -109,3 +109,31 @@ TEST(SettingsAtol, Cases)
     EXPECT_EQ(settings_atol(""), 0);
     EXPECT_GT(settings_atol("99999999999999999999999"), 0); // saturates, no overflow
 }
+
+// A damaged (negative) stored counter counts as 0, so that the next scans
+// move it again; only the top holds.
+TEST(SettingsCounter, NegativeCountsAsZeroAndOnlyTheTopHolds)
+{
+    struct {
+        const char* text;
+        long value;
+    } stored[] = {{"12", 12},
+                  {"-5", 0},
+                  {"-99999999999999999999", 0},
+                  {"junk", 0},
+                  {"2147483647", TG_COUNTER_MAX},
+                  {"99999999999", TG_COUNTER_MAX}};
+    for (const auto& c : stored)
+        EXPECT_EQ(settings_counter_value(c.text), c.value) << c.text;
+    struct {
+        long count, n, sum;
+    } adds[] = {{10, 5, 15},
+                {-5, 3, 3},
+                {-5, 0, 0},
+                {0, 0, 0},
+                {TG_COUNTER_MAX - 1, 5, TG_COUNTER_MAX},
+                {TG_COUNTER_MAX, TG_COUNTER_MAX, TG_COUNTER_MAX},
+                {3, -7, 0}};
+    for (const auto& c : adds)
+        EXPECT_EQ(settings_counter_add(c.count, c.n), c.sum) << c.count << " + " << c.n;
+}

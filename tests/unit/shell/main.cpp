@@ -109,13 +109,8 @@ bool exists_wide(const std::wstring& path)
     return GetFileAttributesW(verbatim_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args)
+HANDLE start_command(const std::string& cmd)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof(self));
-    std::string cmd = std::string("\"") + self + "\" --child " + role;
-    for (const std::string& a : args)
-        cmd += " \"" + a + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
@@ -126,6 +121,16 @@ HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args
         return nullptr;
     CloseHandle(pi.hThread);
     return pi.hProcess;
+}
+
+HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    std::string cmd = std::string("\"") + self + "\" --child " + role;
+    for (const std::string& a : args)
+        cmd += " \"" + a + "\"";
+    return start_command(cmd);
 }
 
 DWORD wait_child(HANDLE h, DWORD timeout_ms)

@@ -33,6 +33,8 @@ void write_file(const std::string& path, const std::string& text);
 void write_wide(const std::wstring& path, const std::string& text);
 bool exists_wide(const std::wstring& path);
 
+// Starts the command line `cmd`; returns the process handle (null on failure).
+HANDLE start_command(const std::string& cmd);
 // Starts this test program again as a child running `role` with `args`
 // (see child_main in main.cpp); returns the process handle.
 HANDLE spawn_child(const std::string& role, const std::vector<std::string>& args);

@@ -402,20 +402,13 @@ TEST(Quarantine, DeletePolicyDeletesAndFallsBackWhenTheDeleteFails)
     GetModuleFileNameA(nullptr, self, sizeof(self));
     std::string running = dir.file("running.exe");
     ASSERT_TRUE(CopyFileA(self, running.c_str(), FALSE));
-    std::string cmd = "\"" + running + "\" --child sleep 20000";
-    std::vector<char> buf(cmd.begin(), cmd.end());
-    buf.push_back('\0');
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &si, &pi));
-    CloseHandle(pi.hThread);
+    HANDLE child = start_command("\"" + running + "\" --child sleep 20000");
+    ASSERT_NE(child, nullptr);
     Sleep(500);
     long id = quarantine_file(running.c_str(), "Test.Threat");
-    TerminateProcess(pi.hProcess, 0);
-    WaitForSingleObject(pi.hProcess, 10000);
-    CloseHandle(pi.hProcess);
+    TerminateProcess(child, 0);
+    WaitForSingleObject(child, 10000);
+    CloseHandle(child);
     EXPECT_GT(id, 0);
     EXPECT_FALSE(exists(running));
     EXPECT_NE(logs_text().find("delete failed, falling back to quarantine: " + running),
@@ -580,6 +573,103 @@ TEST(KeptInPlace, HeuristicVerdictsUnderTheSystemFoldersByAnyName)
     RemoveDirectoryA(pf_dir.c_str());
 }
 
+// quarantine.db lost the records of files that are still in quarantine:
+// their ids are passed over (the name the new file would get, or another
+// name under the same id), the orphans stay, and the start-up check still
+// names them.
+TEST(Quarantine, OrphanedFilesKeepTheirIdsAndTheNextFreeOneIsTaken)
+{
+    TempDir dir;
+    data_dir_in(dir);
+    make_dir_path(g_app.paths.quarantine_dir);
+    const std::string q = g_app.paths.quarantine_dir;
+    write_file(q + "\\1_x.exe.quar", "orphan one");
+    write_file(q + "\\2_other.exe.quar", "orphan two");
+    std::string path = dir.file("x.exe");
+    write_file(path, "threat");
+    EXPECT_EQ(quarantine_file(path.c_str(), "Test.Threat"), 3);
+    EXPECT_FALSE(exists(path));
+    EXPECT_EQ(read_file(q + "\\3_x.exe.quar"), "threat");
+    write_file(path, "again");
+    EXPECT_EQ(quarantine_file(path.c_str(), "Test.Threat"), 4);
+    EXPECT_EQ(read_file(q + "\\1_x.exe.quar"), "orphan one");
+    EXPECT_EQ(read_file(q + "\\2_other.exe.quar"), "orphan two");
+    quarantine_check();
+    std::string log = logs_text();
+    EXPECT_NE(log.find("1_x.exe.quar has no record in quarantine.db"), std::string::npos) << log;
+    EXPECT_NE(log.find("2_other.exe.quar has no record in quarantine.db"), std::string::npos);
+    EXPECT_EQ(log.find("3_x.exe.quar has no record"), std::string::npos);
+}
+
+namespace {
+
+// A fleet report that hangs (a server that never answers) on its first call
+// until released.
+struct HangingReport {
+    HANDLE entered, release;
+    volatile LONG calls;
+} g_hang;
+
+void hanging_report(const char*, const char*)
+{
+    if (InterlockedIncrement(&g_hang.calls) == 1) {
+        SetEvent(g_hang.entered);
+        WaitForSingleObject(g_hang.release, 120000);
+    }
+}
+
+DWORD WINAPI scan_one(LPVOID path)
+{
+    ScanStats s{};
+    scan_file(static_cast<const char*>(path), &s, 1);
+    return 0;
+}
+
+} // namespace
+
+// While one detection's fleet report waits on the network, another thread's
+// detection is logged, quarantined and reported; each one's lines stay
+// together.
+TEST(ScanFile, AHangingFleetReportHoldsUpNoOtherDetection)
+{
+    TempDir dir;
+    data_dir_in(dir);
+    std::string first = dir.file("first.exe"), second = dir.file("second.exe");
+    write_file(first, "MZ" + eicar_marker());
+    write_file(second, "MZ" + eicar_marker());
+    const DetectSink saved = g_detect_sink;
+    g_detect_sink.report_detection = hanging_report;
+    g_detect_sink.alert_threat = nullptr;
+    HandleHolder entered(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    HandleHolder release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    g_hang = {entered.get(), release.get(), 0};
+
+    HandleHolder a(
+        CreateThread(nullptr, 0, scan_one, const_cast<char*>(first.c_str()), 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(entered.get(), 60000), WAIT_OBJECT_0);
+    HandleHolder b(
+        CreateThread(nullptr, 0, scan_one, const_cast<char*>(second.c_str()), 0, nullptr));
+    // Not a measure of speed: a detection that waits behind the report never ends.
+    EXPECT_EQ(WaitForSingleObject(b.get(), 30000), WAIT_OBJECT_0) << "held up by the report";
+    EXPECT_EQ(g_hang.calls, 2);
+    SetEvent(release.get());
+    EXPECT_EQ(WaitForSingleObject(a.get(), 60000), WAIT_OBJECT_0);
+    WaitForSingleObject(b.get(), 60000);
+    g_detect_sink = saved;
+
+    EXPECT_FALSE(exists(first));
+    EXPECT_FALSE(exists(second));
+    std::string log = logs_text();
+    for (const std::string& path : {first, second}) {
+        size_t at = log.find("[DETECT] DETECTED threat=EICAR-Test-File file=" + path + "\n");
+        ASSERT_NE(at, std::string::npos) << log;
+        size_t next = log.find('\n', at) + 1;
+        std::string line = log.substr(next, log.find('\n', next) - next);
+        EXPECT_NE(line.find("[DETECT] QUARANTINED id="), std::string::npos) << line;
+        EXPECT_NE(line.find("file=" + path), std::string::npos) << line;
+    }
+}
+
 TEST(ScanTree, CountsFilesSkipsAndExclusions)
 {
     TempDir dir;
@@ -617,6 +707,49 @@ TEST(ScanTree, CountsFilesSkipsAndExclusions)
     scan_tree(dir.file("missing").c_str(), &missing, 0);
     EXPECT_EQ(missing.errors, 1);
     remove_symlink(root + "\\link");
+}
+
+// The depth limit holds, and the first folder it leaves out is named once
+// a scan, however many branches go deeper.
+TEST(ScanTree, TheFirstFolderPastTheDepthLimitIsNamedOnceAScan)
+{
+    TempDir dir;
+    data_dir_in(dir);
+    std::string root = dir.file("deep");
+    CreateDirectoryA(root.c_str(), nullptr);
+    std::vector<std::string> past;
+    for (const char* branch : {"a", "b"}) {
+        std::string p = root + "\\" + branch;
+        CreateDirectoryA(p.c_str(), nullptr);
+        for (int depth = 2; depth <= 66; depth++) {
+            p += "\\d";
+            CreateDirectoryA(p.c_str(), nullptr);
+            if (depth == 64)
+                write_file(p + "\\at64.exe", "clean");
+            if (depth == 65) {
+                write_file(p + "\\at65.exe", "clean");
+                past.push_back(p);
+            }
+        }
+    }
+    ScanStats s{};
+    scan_tree(root.c_str(), &s, 0);
+    EXPECT_EQ(s.files, 2);          // the two at64.exe
+    scan_tree(root.c_str(), &s, 0); // the same scan goes on: no second line
+    ScanStats again{};
+    scan_tree(root.c_str(), &again, 0);
+    std::string log = logs_text();
+    const std::string warn =
+        "[WARN] scan: folders more than 64 levels below the start are not scanned; the first "
+        "left out: ";
+    size_t first = log.find(warn);
+    ASSERT_NE(first, std::string::npos) << log;
+    std::string named =
+        log.substr(first + warn.size(), log.find('\n', first) - first - warn.size());
+    EXPECT_TRUE(named == past[0] || named == past[1]) << named;
+    size_t second = log.find(warn, first + 1);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_EQ(log.find(warn, second + 1), std::string::npos);
 }
 
 namespace {

@@ -1,6 +1,8 @@
 #include "shell_test.h"
 
+#include "common/handles.h"
 #include "common/settings.h"
+#include "frontdoor/commands_win32.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +39,20 @@ std::string get(const std::string& text, const char* key)
     char v[64];
     settings_get(text.data(), text.size(), key, v, sizeof(v), "<missing>");
     return v;
+}
+
+// Tallowguard.exe as TG_EXE names it; empty when it is not set. ctest passes
+// the Linux path; Wine maps "/" paths through drive Z:.
+std::string program_path()
+{
+    const char* exe = getenv("TG_EXE");
+    if (exe == nullptr)
+        return "";
+    std::string path = std::string("Z:") + exe;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
 }
 
 } // namespace
@@ -92,6 +108,78 @@ TEST(SettingsFile, MissingFileReadsDefaultsAndIsCreatedByAWrite)
     EXPECT_FALSE(stats_set("scanned", "1"));
 }
 
+// A read that fails is no read, even after a part arrived: nothing is made
+// of the part, and the settings writer leaves the file as it is. On Windows
+// the read fails past the first megabyte, on a range another handle has
+// locked. Wine does not hold byte-range locks against reads (a Wine gap), so
+// there a Linux file whose every read fails (EINVAL) stands in.
+TEST(SettingsFile, AFailedReadIsNoReadAndTheWriterLeavesTheFile)
+{
+    TempDir dir;
+    use_data_dir(dir.path);
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    std::string path = dir.file("config.ini"), original;
+    HandleHolder holder;
+    OVERLAPPED at{};
+    if (wine) {
+        path = "Z:\\sys\\class\\net\\lo\\speed";
+        ASSERT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    } else {
+        original = "# Tallowguard configuration\n";
+        for (int i = 0; original.size() < 1500 * 1024; i++)
+            original += "k" + std::to_string(i) + "=" + std::to_string(i * 7) + "\n";
+        write_file(path, original);
+        holder.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder.ok());
+        at.Offset = 1200 * 1024;
+        ASSERT_TRUE(LockFileEx(holder.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                               4096, 0, &at));
+    }
+    std::string text = "stale";
+    EXPECT_FALSE(file_read_all(path.c_str(), &text));
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(settings_write(path.c_str(), "paused", "1"));
+    if (!wine) {
+        UnlockFileEx(holder.get(), 0, 4096, 0, &at);
+        holder.reset();
+        EXPECT_EQ(read_file(path), original);
+    }
+}
+
+// Only a file that is not there may be started afresh by a writer.
+TEST(SettingsFile, ReadExistingTellsMissingFromUnreadable)
+{
+    TempDir dir;
+    write_file(dir.file("there.ini"), "a=1\n");
+    write_file(dir.file("held.ini"), "a=1\n");
+    HandleHolder held(CreateFileA(dir.file("held.ini").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.ok());
+    CreateDirectoryA(dir.file("folder.ini").c_str(), nullptr);
+    struct Case {
+        std::string path;
+        FileRead want;
+        const char* text;
+    } cases[] = {
+        {dir.file("there.ini"), FileRead::Read, "a=1\n"},
+        {dir.file("missing.ini"), FileRead::Missing, ""},
+        {dir.file("no-folder\\missing.ini"), FileRead::Missing, ""},
+        {dir.file("held.ini"), FileRead::Unreadable, ""},
+        {dir.file("folder.ini"), FileRead::Unreadable, ""},
+    };
+    for (const Case& c : cases) {
+        std::string text = "stale";
+        EXPECT_EQ(file_read_existing(c.path.c_str(), &text), c.want) << c.path;
+        EXPECT_EQ(text, c.text) << c.path;
+    }
+    // The writers act on it: the held file stays as it was.
+    EXPECT_FALSE(settings_write(dir.file("held.ini").c_str(), "b", "2"));
+    held.reset();
+    EXPECT_EQ(read_file(dir.file("held.ini")), "a=1\n");
+}
+
 TEST(SettingsFile, DefaultConfigurationOnlyWhenMissing)
 {
     TempDir dir;
@@ -119,6 +207,24 @@ TEST(Counters, SavesAddThisProcessIncrementsToTheFile)
     EXPECT_EQ(read_file(dir.file("stats.ini")), "scanned=105\ndetected=6\nlast_full=x\n");
     counters_save(); // nothing new: nothing added twice
     EXPECT_EQ(read_file(dir.file("stats.ini")), "scanned=105\ndetected=6\nlast_full=x\n");
+}
+
+// A damaged file's negative count is taken as 0: the scans that follow
+// count again instead of leaving it where it was.
+TEST(Counters, ANegativeStoredCountStartsAgainFromZero)
+{
+    TempDir dir;
+    use_data_dir(dir.path);
+    write_file(dir.file("stats.ini"), "scanned=-5\ndetected=-2147483648\n");
+    counters_load();
+    EXPECT_EQ(counters_scanned(), 0);
+    counters_add_scanned(3);
+    counters_add_detected(1);
+    EXPECT_EQ(counters_scanned(), 3);
+    counters_save();
+    EXPECT_EQ(read_file(dir.file("stats.ini")), "scanned=3\ndetected=1\n");
+    EXPECT_EQ(counters_scanned(), 3);
+    EXPECT_EQ(counters_detected(), 1);
 }
 
 namespace {
@@ -185,13 +291,8 @@ TEST(NotifyLogFile, KeepsNewestAndLosesNoConcurrentAlert)
 
 TEST(EventLog, MessageTableHoldsEveryEventText)
 {
-    const char* exe = getenv("TG_EXE");
-    ASSERT_NE(exe, nullptr) << "TG_EXE names Tallowguard.exe";
-    // ctest passes the Linux path; Wine maps "/" paths through drive Z:.
-    std::string path = std::string("Z:") + exe;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
+    std::string path = program_path();
+    ASSERT_FALSE(path.empty()) << "TG_EXE names Tallowguard.exe";
     HMODULE mod = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(mod, nullptr) << GetLastError();
     struct Msg {
@@ -250,4 +351,46 @@ TEST(EventLog, SourceRegistration)
     RegCloseKey(key);
     // Reports go nowhere under Wine but must not fail or crash.
     report_event(0x8FFF0065, 2, "EICAR-Test-File", nullptr, "7");
+}
+
+// Only a mutex this process created itself lets the protection loop run.
+// The name held by another kind of object (CreateMutex then fails with
+// ERROR_INVALID_HANDLE) stands for a mutex this account may not open: Wine
+// does not enforce access rights, so the access-denied case cannot be made
+// here.
+TEST(SingleInstance, RunsOnlyWhenItCreatedTheMutex)
+{
+    char name[96];
+    snprintf(name, sizeof(name), "Local\\tgtest_instance_%lu", GetCurrentProcessId());
+    HANDLE first = nullptr, second = nullptr;
+    DWORD err = 0;
+    EXPECT_EQ(instance_claim(name, &first, &err), InstanceClaim::First);
+    HandleHolder hold_first(first);
+    EXPECT_EQ(instance_claim(name, &second, &err), InstanceClaim::Running);
+    HandleHolder hold_second(second);
+    EXPECT_EQ(err, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    char other[96];
+    snprintf(other, sizeof(other), "Local\\tgtest_instance_event_%lu", GetCurrentProcessId());
+    HandleHolder event(CreateEventA(nullptr, TRUE, FALSE, other));
+    ASSERT_TRUE(event.ok());
+    HANDLE none = nullptr;
+    EXPECT_EQ(instance_claim(other, &none, &err), InstanceClaim::Unverified);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(err, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    // The program run by hand refuses to start its loop beside the name it
+    // cannot check (before, it ran a second engine).
+    std::string exe = program_path();
+    ASSERT_FALSE(exe.empty()) << "TG_EXE names Tallowguard.exe";
+    HandleHolder taken(CreateEventA(nullptr, TRUE, FALSE, "Global\\Tallowguard_Instance_Mutex"));
+    ASSERT_TRUE(taken.ok());
+    HandleHolder proc(start_command("\"" + exe + "\" --service"));
+    ASSERT_TRUE(proc.ok());
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(proc.get(), 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(proc.get(), &code);
+    else
+        TerminateProcess(proc.get(), 99); // a second engine: the fault
+    EXPECT_EQ(code, 1u);
 }
