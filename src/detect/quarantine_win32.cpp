@@ -2,6 +2,7 @@
 
 #include "common/clock_win32.h"
 #include "common/console_win32.h"
+#include "common/eventlog.h"
 #include "common/files_win32.h"
 #include "common/handles.h"
 #include "common/limits.h"
@@ -16,14 +17,12 @@
 #include "detect/quarantine.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
-
-static const DWORD kEventThreatQuarantined = 0x8FFF0065;
-static const WORD kEventWarning = 2;
 
 // ---- opening what is about to be moved --------------------------------------
 
@@ -47,6 +46,14 @@ static OpenResult open_inspected(const char* path, const FileIdentity* id, DWORD
     // No delete sharing: nobody else can rename or delete it while we hold it.
     out->reset(open_disk_file(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               FILE_FLAG_OPEN_REPARSE_POINT));
+    // Wine refuses attribute writes on a read-only file to every Linux user
+    // but root (the file has no write permission), yet clears the attributes
+    // and deletes through a handle that can only read them. On Windows the
+    // first open succeeds.
+    if (!out->ok() && GetLastError() == ERROR_ACCESS_DENIED && (access & FILE_WRITE_ATTRIBUTES))
+        out->reset(open_disk_file(path, (access & ~FILE_WRITE_ATTRIBUTES) | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  FILE_FLAG_OPEN_REPARSE_POINT));
     if (!out->ok()) {
         *err = GetLastError();
         return OpenResult::Failed;
@@ -188,13 +195,7 @@ static bool open_quarantine_dir(HandleHolder* dir)
 // a db that only looks empty.
 static bool db_read(std::string* db)
 {
-    const char* path = g_app.paths.quarantine_db;
-    if (file_read_all(path, db))
-        return true;
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return false;
-    DWORD err = GetLastError();
-    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+    return file_read_existing(g_app.paths.quarantine_db, db) != FileRead::Unreadable;
 }
 
 // Caller holds the db lock.
@@ -223,6 +224,8 @@ static void announce(const char* title, const char* threat, const char* path)
     bounded_format(body, sizeof(body), "%s\n%s", threat, path);
     notify_log_append(title, body);
 }
+
+static bool find_quar_file(long id, const char* original_path, char* out, size_t size);
 
 static long move_to_quarantine(const char* path, const char* threat, const FileIdentity* id)
 {
@@ -257,6 +260,12 @@ static long move_to_quarantine(const char* path, const char* threat, const FileI
         }
         qid = quar_next_id(db.data(), db.size());
         char quar[TG_PATH_SIZE];
+        // A .quar file whose record was lost (quarantine.db restored from a
+        // backup, edited by hand) keeps its id: the next id with no file is
+        // taken, and the orphan stays for the start-up check to report. Each
+        // id passed over is a file of the folder, so this ends.
+        while (qid < LONG_MAX && find_quar_file(qid, path, quar, sizeof(quar)))
+            qid++;
         char record[TG_QUAR_RECORD_SIZE];
         if (!quar_file_name(quar, sizeof(quar), g_app.paths.quarantine_dir, qid, path) ||
             !quar_format_record(record, sizeof(record), qid, clock_now(), path, threat)) {
@@ -291,7 +300,7 @@ static long move_to_quarantine(const char* path, const char* threat, const FileI
     char id_text[32];
     bounded_format(id_text, sizeof(id_text), "%ld", qid);
     log_msg("DETECT", "QUARANTINED id=%ld threat=%s file=%s", qid, threat, path);
-    report_event(kEventThreatQuarantined, kEventWarning, threat, path, id_text);
+    report_event(TG_MSG_THREAT_QUARANTINED, TG_EVENT_WARNING, threat, path, id_text);
     counters_add_detected(1);
     announce("Threat quarantined", threat, path);
     return qid;
@@ -330,7 +339,7 @@ long quarantine_file_ex(const char* path, const char* threat, const FileIdentity
             return -1;
         if (r > 0) {
             log_msg("INFO", "DELETED threat=%s file=%s (fleet policy: delete)", threat, path);
-            report_event(kEventThreatQuarantined, kEventWarning, threat, path, "deleted");
+            report_event(TG_MSG_THREAT_QUARANTINED, TG_EVENT_WARNING, threat, path, "deleted");
             counters_add_detected(1);
             announce("Threat deleted", threat, path);
             return 0;
