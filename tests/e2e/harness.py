@@ -10,6 +10,7 @@ ctest sets the environment; to run one test by hand, from this folder:
     TG_BUILD=.../build/win64 python3 -m unittest test_engine.ManualService.test_x
 (tools/wine-prefix.sh makes TG_PREFIX).
 """
+import glob
 import os
 import re
 import shutil
@@ -80,6 +81,11 @@ class Prefix:
         copy_tree(BASE_PREFIX, self.path)
         if not os.path.isfile(os.path.join(self.path, "system.reg")):
             raise RuntimeError("could not copy the test prefix " + BASE_PREFIX)
+        # The shell tests' temporary folders may have been copied mid-run:
+        # they are no part of the prefix, and a quick scan would walk them.
+        for temp in glob.glob(self.c("users", "*", "Temp")) + [self.c("windows", "temp")]:
+            for d in glob.glob(os.path.join(temp, "tgtest-*")):
+                shutil.rmtree(d, ignore_errors=True)
         rc = _quiet(["wineserver", "-p"], self.env)
         if rc not in (0, 2):  # 2: one runs already
             raise RuntimeError("wineserver -p failed (%d) in %s" % (rc, self.path))

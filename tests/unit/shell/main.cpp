@@ -27,34 +27,45 @@ TempDir::TempDir()
     GetTempPathA(sizeof(base), base);
     static LONG counter = 0;
     char name[MAX_PATH + 64];
-    snprintf(name, sizeof(name), "%stgtest-%lu-%ld", base, GetCurrentProcessId(),
-             InterlockedIncrement(&counter));
-    CreateDirectoryA(name, nullptr);
+    // Process ids come round again: a folder an earlier run could not
+    // remove is passed over, never shared.
+    do
+        snprintf(name, sizeof(name), "%stgtest-%lu-%ld", base, GetCurrentProcessId(),
+                 InterlockedIncrement(&counter));
+    while (!CreateDirectoryA(name, nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
     path = name;
+}
+
+// Removed by "\\?\" paths, so that names such as "nul.exe" or "name." go too.
+static void remove_tree_wide(const std::wstring& dir)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0)
+                continue;
+            std::wstring p = dir + L"\\" + fd.cFileName;
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                remove_tree_wide(p);
+            else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(p.c_str());
+            else {
+                SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(p.c_str());
+            }
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryW(dir.c_str());
 }
 
 static void remove_tree(const std::string& dir)
 {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            if (strcmp(fd.cFileName, ".") == 0 || strcmp(fd.cFileName, "..") == 0)
-                continue;
-            std::string p = dir + "\\" + fd.cFileName;
-            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                remove_tree(p);
-            else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryA(p.c_str());
-            else {
-                SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(p.c_str());
-            }
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryA(dir.c_str());
+    const std::wstring w = verbatim_path(dir.c_str());
+    if (!w.empty())
+        remove_tree_wide(w);
 }
 
 TempDir::~TempDir()
