@@ -9,6 +9,7 @@
 // offset when it fits, so that the corpus holds no keyword itself.
 #include "detect/inspect.h"
 #include "detect/pe.h"
+#include "plain_keywords.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,20 +24,7 @@ static int plain_count(std::vector<unsigned char> data, size_t begin, size_t end
         end = data.size();
     for (size_t i = begin; i < end; i++)
         data[i] = 0;
-    std::string low(data.begin(), data.end());
-    for (char& c : low)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    int n = 0;
-    for (const char* const* e = api_keywords; *e != nullptr; e++) {
-        std::string k(*e);
-        for (char& c : k)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c + 32);
-        if (low.find(k) != std::string::npos)
-            n++;
-    }
-    return n;
+    return plain_keyword_count(data.data(), data.size(), api_keywords);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

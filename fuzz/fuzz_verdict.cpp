@@ -7,28 +7,12 @@
 // length of the path, then the path, then the head.
 #include "detect/inspect.h"
 
+#include "plain_keywords.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-static int plain_count(const uint8_t* data, size_t size, const char* const* table)
-{
-    std::string low(reinterpret_cast<const char*>(data), size);
-    for (char& c : low)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    int n = 0;
-    for (const char* const* e = table; *e != nullptr; e++) {
-        std::string k(*e);
-        for (char& c : k)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c + 32);
-        if (low.find(k) != std::string::npos)
-            n++;
-    }
-    return n;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -75,10 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (ext[TG_EXT_SIZE] != 'x' || strlen(ext) > TG_EXT_MAX_CHARS)
         abort();
 
-    if (count_keywords(head, head_len, api_keywords) != plain_count(head, head_len, api_keywords))
+    if (count_keywords(head, head_len, api_keywords) !=
+        plain_keyword_count(head, head_len, api_keywords))
         abort();
     if (count_keywords(head, head_len, script_keywords) !=
-        plain_count(head, head_len, script_keywords))
+        plain_keyword_count(head, head_len, script_keywords))
         abort();
     return 0;
 }
