@@ -346,7 +346,7 @@ class ProtectedFolders(DetectTest):
         folders = {
             "win": (self.prefix.c("windows", "tgtest"), "C:\\windows\\tgtest"),
             "pf": (self.prefix.c("Program Files", "tgtest"), "C:\\Program Files\\tgtest"),
-            "out": (self.prefix.user_dir("Temp", "tgx"), "C:\\users\\root\\Temp\\tgx"),
+            "out": (self.prefix.user_dir("Temp", "tgx"), self.prefix.profile + "\\Temp\\tgx"),
             # Drive Z: is all of Linux: another name of the same Windows
             # folder, as a full scan meets it under Wine.
             "alias": (self.prefix.c("windows", "tgalias"),

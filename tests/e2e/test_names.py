@@ -103,7 +103,7 @@ class NamesTest(PrefixTest):
             # The start-up scan would take the files from the watchers.
             self.assertTrue(wait_for(lambda: "initial quick scan done" in self.prefix.log_text(),
                                      timeout=90.0), self.prefix.log_text())
-            self.assertIn("realtime watcher on C:\\Users\\root\\Downloads\n",
+            self.assertIn("realtime watcher on C:\\Users\\%s\\Downloads\n" % self.prefix.user,
                           self.prefix.log_text())
             self.put_table(downloads, TABLE)
             self.assert_all_gone(downloads, TABLE, None)
